@@ -365,7 +365,9 @@ template <std::size_t N>
   requires(N == 2 || N == 3)
 std::array<SecretArray<32>, N> hkdf_blake2s(const ByteArray<32>& chaining_key,
                                             ByteSpan ikm) noexcept {
-  const SecretArray<32> temp(hmac_blake2s(chaining_key, ikm));
+  ByteArray<32> extracted = hmac_blake2s(chaining_key, ikm);
+  const SecretArray<32> temp(extracted);
+  secure_wipe(extracted.data(), extracted.size());
   const HmacBlake2s keyed(temp.span());
   std::array<SecretArray<32>, N> out;
   for (std::size_t i = 0; i < N; ++i) {
