@@ -34,11 +34,12 @@ run_ctest() {
     ctest --test-dir "$dir" --output-on-failure -j "$JOBS" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
+  # "100% tests passed out of 42" or "95% tests passed, 2 tests failed out of 42"
   local line total nfail
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
+  line=$(grep -E 'tests passed(, [0-9]+ tests? failed)? out of [0-9]+' "$log" | tail -1 || true)
   if [[ -n $line ]]; then
-    nfail=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-    total=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+    if [[ $line =~ ([0-9]+)\ tests?\ failed ]]; then nfail=${BASH_REMATCH[1]}; else nfail=0; fi
     passed=$((passed + total - nfail))
     failed=$((failed + nfail))
   elif ((rc != 0)); then
