@@ -1,0 +1,94 @@
+// Running an awaitable under a time limit.
+//
+// Like every helper in async/, `timeout` expects the calling coroutine to run
+// on a strand (every task of the runtime does, see runtime.hpp): the awaited
+// operation and the timer run side by side on that strand.
+#pragma once
+
+#include <chrono>
+#include <exception>
+#include <expected>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include "crypto/error.hpp"
+#include "velto-mpc-infra/async/duration.hpp"
+
+namespace velto::async {
+
+// The awaited operation did not finish within `waited`.
+// Display: "The operation has timed out, waited for 100ms"; debug: TimedOut(100ms).
+class TimeoutError final : public Error {
+ public:
+  explicit TimeoutError(Duration waited) noexcept : waited_(waited) {}
+  Duration waited() const noexcept { return waited_; }
+  std::string display() const override;
+  std::string debug() const override;
+
+ private:
+  Duration waited_;
+};
+
+namespace detail {
+
+// co_spawn needs a default-constructible result; an optional is one.
+template <class T>
+boost::asio::awaitable<std::optional<T>> optional_result(boost::asio::awaitable<T> op) {
+  co_return std::optional<T>(co_await std::move(op));
+}
+
+inline boost::asio::awaitable<std::optional<std::monostate>> optional_result(
+    boost::asio::awaitable<void> op) {
+  co_await std::move(op);
+  co_return std::monostate{};
+}
+
+inline bool is_operation_aborted(const std::exception_ptr& e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const boost::system::system_error& se) {
+    return se.code() == boost::asio::error::operation_aborted;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace detail
+
+// Awaits `op`, giving up once `d` has passed since the call: the deadline is
+// armed when `timeout` starts, `op` is started at the same moment, and if `op`
+// has produced its value by the time the deadline is seen the value wins (so
+// an operation that completes at once succeeds even with a zero duration). On
+// time-out `op` is cancelled (terminal cancellation) and released. Exceptions
+// of `op` other than its cancellation propagate.
+template <class T>
+boost::asio::awaitable<std::expected<T, TimeoutError>> timeout(Duration d,
+                                                               boost::asio::awaitable<T> op) {
+  namespace asio = boost::asio;
+  auto ex = co_await asio::this_coro::executor;
+  asio::steady_timer timer(ex);
+  timer.expires_after(d);
+  auto group = asio::experimental::make_parallel_group(
+      asio::co_spawn(ex, detail::optional_result(std::move(op)), asio::deferred),
+      timer.async_wait(asio::deferred));
+  auto [order, failure, value, timer_ec] =
+      co_await group.async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  (void)order;
+  if (!failure) {
+    if constexpr (std::is_void_v<T>) {
+      co_return std::expected<void, TimeoutError>();
+    } else {
+      co_return std::move(*value);
+    }
+  }
+  // The timer fired and the operation ended by the cancellation it caused.
+  if (!timer_ec && detail::is_operation_aborted(failure)) co_return std::unexpected(TimeoutError(d));
+  std::rethrow_exception(failure);
+}
+
+}  // namespace velto::async
