@@ -156,15 +156,6 @@ struct DecodeTable {
 };
 constexpr DecodeTable kDecode;
 
-std::string bytes_debug(const ByteArray<4>& b) {
-  std::string s = "[";
-  for (std::size_t i = 0; i < b.size(); ++i) {
-    if (i != 0) s += ", ";
-    s += std::to_string(b[i]);
-  }
-  return s + "]";
-}
-
 ByteArray<4> checksum_of(ByteSpan payload) {
   unsigned char h1[crypto_hash_sha256_BYTES];
   unsigned char h2[crypto_hash_sha256_BYTES];
@@ -218,8 +209,8 @@ std::string Base58Error::display() const {
       return "provided string contained non-ascii character starting at byte " +
              std::to_string(index);
     case Kind::InvalidChecksum:
-      return "base58ck checksum " + bytes_debug(checksum) + " did not match expected " +
-             bytes_debug(expected_checksum);
+      return "base58ck checksum " + byte_list(checksum) + " did not match expected " +
+             byte_list(expected_checksum);
     case Kind::InvalidVersion:
       return "base58ck version " + std::to_string(ver) + " did not match expected " +
              std::to_string(expected_ver);
@@ -237,8 +228,8 @@ std::string Base58Error::debug() const {
     case Kind::NonAsciiCharacter:
       return "NonAsciiCharacter { index: " + std::to_string(index) + " }";
     case Kind::InvalidChecksum:
-      return "InvalidChecksum { checksum: " + bytes_debug(checksum) +
-             ", expected_checksum: " + bytes_debug(expected_checksum) + " }";
+      return "InvalidChecksum { checksum: " + byte_list(checksum) +
+             ", expected_checksum: " + byte_list(expected_checksum) + " }";
     case Kind::InvalidVersion:
       return "InvalidVersion { ver: " + std::to_string(ver) +
              ", expected_ver: " + std::to_string(expected_ver) + " }";

@@ -7,20 +7,7 @@ namespace velto::executor {
 
 namespace {
 
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-
 using Text = std::string;
-
-void require_boxed(const BoxedError& e) {
-  if (!e) velto::panic("A boxed error must hold a value. Bug!");
-}
-
-std::string ticked(const std::string& prefix, const std::string& inner) { return prefix + "`" + inner + "`"; }
-
-std::string parties_debug(std::uint16_t n) { return "NumberOfParties(" + std::to_string(n) + ")"; }
 
 // A transport public key in texts: its Base58 text (the keygen-id form).
 std::string key_display(const noise::PublicKey& key) { return crypto::base58_encode(key.span()); }
@@ -532,7 +519,7 @@ void ExecutorErrorKind::validate() const {
 std::string ExecutorErrorKind::display() const {
   return std::visit(
       Overloaded{
-          [](const CreateRoom& v) { return ticked("Failed creating a room: ", v.error->display()); },
+          [](const CreateRoom& v) { return backticked("Failed creating a room: ", v.error->display()); },
           [](const Plugin& v) { return v.error->display(); },
           [](const DecryptionError&) {
             return Text(
@@ -542,26 +529,26 @@ std::string ExecutorErrorKind::display() const {
                 "keygen IDs, secret shares from different protocols (incorrect shared public key), or keygen ID for "
                 "export");
           },
-          [](const Executor& v) { return ticked("Executor Failed: ", v.error->display()); },
-          [](const JoinFailed& v) { return ticked("Failed joining a task: ", v.error->display()); },
+          [](const Executor& v) { return backticked("Executor Failed: ", v.error->display()); },
+          [](const JoinFailed& v) { return backticked("Failed joining a task: ", v.error->display()); },
           [](const InvalidNumberOfParties& v) {
             return "Invalid number of parties: expected " + std::to_string(v.expected) + ", got " +
                    std::to_string(v.actual);
           },
           [](const InvalidDerivationPath& v) {
-            return ticked("The derivation path contains an invalid derivation: ", v.path);
+            return backticked("The derivation path contains an invalid derivation: ", v.path);
           },
           [](const PartyNotFound& v) {
             return "The provided public key(`" + key_display(v.key) + "`) doesn't exist in the party list";
           },
-          [](const ConnectionFailed& v) { return ticked("Relay plugin Failed: ", v.error->display()); },
+          [](const ConnectionFailed& v) { return backticked("Relay plugin Failed: ", v.error->display()); },
           [](const NumberOfPartiesTooHigh& v) { return v.error.display(); },
           [](const InsufficientRemainingParties& v) {
             return "Insufficient number of remaining parties for reshare: `" + std::to_string(v.remaining) +
                    "`, need at least `" + std::to_string(v.required) + "`";
           },
           [](const CurrentPartyMissingInRemainingParties& v) {
-            return ticked("Current party missing in remaining parties, transport key: ", key_display(v.key));
+            return backticked("Current party missing in remaining parties, transport key: ", key_display(v.key));
           },
           [](const PublicKeyAndChaincodeSyncFailed&) { return Text("Public key and chaincode synchronization failed"); },
           [](const DuplicateSecretShares&) {
@@ -593,7 +580,7 @@ std::string ExecutorErrorKind::debug() const {
           [](const Executor& v) { return "Executor(" + v.error->debug() + ")"; },
           [](const JoinFailed& v) { return "JoinFailed(" + v.error->debug() + ")"; },
           [](const InvalidNumberOfParties& v) {
-            return "InvalidNumberOfParties { expected: " + parties_debug(v.expected) +
+            return "InvalidNumberOfParties { expected: " + number_of_parties_debug(v.expected) +
                    ", actual: " + std::to_string(v.actual) + " }";
           },
           [](const InvalidDerivationPath& v) { return "InvalidDerivationPath(" + velto::debug_string(v.path) + ")"; },
@@ -602,7 +589,7 @@ std::string ExecutorErrorKind::debug() const {
           [](const NumberOfPartiesTooHigh& v) { return "NumberOfPartiesTooHigh(" + v.error.debug() + ")"; },
           [](const InsufficientRemainingParties& v) {
             return "InsufficientRemainingParties { remaining: " + std::to_string(v.remaining) +
-                   ", required: " + parties_debug(v.required) + " }";
+                   ", required: " + number_of_parties_debug(v.required) + " }";
           },
           [](const CurrentPartyMissingInRemainingParties& v) {
             return "CurrentPartyMissingInRemainingParties(" + v.key.debug() + ")";

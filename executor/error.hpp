@@ -46,31 +46,6 @@ namespace velto::executor {
 
 inline constexpr std::uint16_t kMaxNumberOfParties = 8192;
 
-#define VELTO_EXECUTOR_ERROR_MEMBERS(Type)               \
- public:                                                 \
-  template <class V>                                     \
-    requires std::is_constructible_v<Value, V>           \
-  Type(V value) : value_(std::move(value)) {             \
-    validate();                                          \
-  }                                                      \
-  const Value& value() const noexcept { return value_; } \
-  template <class V>                                     \
-  bool is() const noexcept {                             \
-    return std::holds_alternative<V>(value_);            \
-  }                                                      \
-  template <class V>                                     \
-  const V* get_if() const noexcept {                     \
-    return std::get_if<V>(&value_);                      \
-  }                                                      \
-  std::string display() const override;                  \
-  std::string debug() const override;                    \
-  const Error* source() const noexcept override;         \
-                                                         \
- private:                                                \
-  void validate() const;                                 \
-  Value value_;                                          \
-                                                         \
- public:
 
 // ---------------------------------------------------------------------------
 // Function-interface error kinds and the error value of a call.
@@ -224,7 +199,7 @@ class FfiArgError final : public velto::Error {
     return Decode{box_error<E>(std::move(error))};
   }
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(FfiArgError)
+  VELTO_VARIANT_ERROR_MEMBERS(FfiArgError)
 };
 
 // Converts a borrowed text {pointer, length}: length 0 is the empty text
@@ -307,7 +282,7 @@ class ShareArgError final : public velto::Error {
 
   using Value = std::variant<InvalidShare, InvalidHex>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(ShareArgError)
+  VELTO_VARIANT_ERROR_MEMBERS(ShareArgError)
 };
 
 // The decode error of a keygen id (Base58 of a 32-byte transport public key).
@@ -328,7 +303,7 @@ class KeygenIdError final : public velto::Error {
 
   using Value = std::variant<DKey, Encoding, Length>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(KeygenIdError)
+  VELTO_VARIANT_ERROR_MEMBERS(KeygenIdError)
 };
 
 // The decode error of a keygen secret (64 hex digits of an X25519 private key).
@@ -345,7 +320,7 @@ class KeypairArgError final : public velto::Error {
 
   using Value = std::variant<Length, Hex, Serialization>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(KeypairArgError)
+  VELTO_VARIANT_ERROR_MEMBERS(KeypairArgError)
 };
 
 // The error of the 32-byte hex decoders.
@@ -358,7 +333,7 @@ class HexLengthError final : public velto::Error {
 
   using Value = std::variant<Length, Hex>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(HexLengthError)
+  VELTO_VARIANT_ERROR_MEMBERS(HexLengthError)
 };
 
 // Extended-key text errors live with the keys they read.
@@ -382,7 +357,7 @@ class Sr25519DerivePathError final : public velto::Error {
 
   using Value = std::variant<InvalidLength, HardJunctionsNotAllowed>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(Sr25519DerivePathError)
+  VELTO_VARIANT_ERROR_MEMBERS(Sr25519DerivePathError)
 };
 
 // The decode error of a relayed frame.
@@ -399,7 +374,7 @@ class DeserializationError final : public velto::Error {
 
   using Value = std::variant<Bincode, Sised, Unknown>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(DeserializationError)
+  VELTO_VARIANT_ERROR_MEMBERS(DeserializationError)
 };
 
 // Decodes exactly 64 hex digits (either case) into 32 bytes. In order: length
@@ -507,7 +482,7 @@ class ExecutorErrorKind final : public velto::Error {
                              UnexpectedVersion, DeprecatedVersion, SecretShareIsTooNewForThisVersion,
                              InvalidImportedPrivateKey, InvalidTweak, InvalidKeyShare>;
 
-  VELTO_EXECUTOR_ERROR_MEMBERS(ExecutorErrorKind)
+  VELTO_VARIANT_ERROR_MEMBERS(ExecutorErrorKind)
 };
 
 // The failure record of a networked operation: the kind, and the error that
@@ -561,6 +536,5 @@ ExecutorErrorKind invalid_derivation_path_error(std::span<const std::uint32_t> p
 // The same for a path of texts (sr25519 junctions), joined by "/".
 ExecutorErrorKind invalid_derivation_path_error_text(std::span<const std::string> path);
 
-#undef VELTO_EXECUTOR_ERROR_MEMBERS
 
 }  // namespace velto::executor

@@ -129,15 +129,7 @@ class ServerToolsError final : public velto::Error {
     requires std::is_constructible_v<Value, V>
   ServerToolsError(V v) : value_(std::move(v)) {}
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;

@@ -6,29 +6,7 @@ namespace velto::ecdsa {
 
 namespace {
 
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-
 using Text = std::string;
-
-void require_boxed(const BoxedError& e) {
-  if (!e) velto::panic("A boxed error must hold a value. Bug!");
-}
-
-// "[2, 0, 255]": the list form of a byte array, used in texts and debug forms.
-std::string byte_list(crypto::ByteSpan bytes) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i != 0) out += ", ";
-    out += std::to_string(bytes[i]);
-  }
-  out += ']';
-  return out;
-}
-
-std::string parties_debug(std::uint16_t n) { return "NumberOfParties(" + std::to_string(n) + ")"; }
 
 // Upper-case hexadecimal without prefix or leading zeros: 488ADE4.
 std::string upper_hex(std::uint32_t v) {
@@ -36,8 +14,6 @@ std::string upper_hex(std::uint32_t v) {
   std::snprintf(buf, sizeof buf, "%X", static_cast<unsigned>(v));
   return buf;
 }
-
-std::string ticked(const std::string& prefix, const std::string& inner) { return prefix + "`" + inner + "`"; }
 
 }  // namespace
 
@@ -55,8 +31,8 @@ void EcdsaKeygenLibError::validate() const {
 std::string EcdsaKeygenLibError::display() const {
   return std::visit(
       Overloaded{
-          [](const InvalidCommittedZKPoK& v) { return ticked("Invalid Committed ZkPoK: ", v.error->display()); },
-          [](const CommunicationError& v) { return ticked("Communication Error: ", v.error->display()); },
+          [](const InvalidCommittedZKPoK& v) { return backticked("Invalid Committed ZkPoK: ", v.error->display()); },
+          [](const CommunicationError& v) { return backticked("Communication Error: ", v.error->display()); },
           [](const InvalidLagrangeSum&) { return Text("One of the lagrange sums is not equal to the rest"); },
           [](const InvalidThreshold&) { return Text("The threshold Is bigger than the number of parties"); },
       },
@@ -69,8 +45,8 @@ std::string EcdsaKeygenLibError::debug() const {
                         [](const CommunicationError& v) { return "CommunicationError(" + v.error->debug() + ")"; },
                         [](const InvalidLagrangeSum&) { return Text("InvalidLagrangeSum"); },
                         [](const InvalidThreshold& v) {
-                          return "InvalidThreshold { threshold: " + parties_debug(v.threshold) +
-                                 ", num_parties: " + parties_debug(v.num_parties) + " }";
+                          return "InvalidThreshold { threshold: " + number_of_parties_debug(v.threshold) +
+                                 ", num_parties: " + number_of_parties_debug(v.num_parties) + " }";
                         },
                     },
                     value_);
@@ -85,44 +61,66 @@ const Error* EcdsaKeygenLibError::source() const noexcept {
                     value_);
 }
 
-// --- EcdsaRefreshLibError ---
+// --- EcdsaRefreshLibError and Bip340RefreshError ---
+//
+// The two share their variants and texts; only the key width and the wrapped
+// key-generation error differ.
 
-void EcdsaRefreshLibError::validate() const {
-  if (const auto* c = std::get_if<CommunicationError>(&value_)) require_boxed(c->error);
+namespace {
+
+template <class E>
+void refresh_validate(const typename E::Value& value) {
+  if (const auto* c = std::get_if<typename E::CommunicationError>(&value)) require_boxed(c->error);
 }
 
-std::string EcdsaRefreshLibError::display() const {
+template <class E>
+std::string refresh_display(const typename E::Value& value) {
   return std::visit(
       Overloaded{
-          [](const CommunicationError& v) { return ticked("Communication Error: ", v.error->display()); },
-          [](const RefreshIsNotOfSameSecret&) {
+          [](const typename E::CommunicationError& v) { return backticked("Communication Error: ", v.error->display()); },
+          [](const typename E::RefreshIsNotOfSameSecret&) {
             return Text(
                 "Refresh is not of same secret, an outcome of a potentially compromised device in the group");
           },
-          [](const MalformedPublicKey& v) { return ticked("Malformed Public Key ", byte_list(v.key)); },
-          [](const Keygen& v) { return v.error.display(); },
+          [](const typename E::MalformedPublicKey& v) { return backticked("Malformed Public Key ", byte_list(v.key)); },
+          [](const typename E::Keygen& v) { return v.error.display(); },
       },
-      value_);
+      value);
 }
 
-std::string EcdsaRefreshLibError::debug() const {
-  return std::visit(Overloaded{
-                        [](const CommunicationError& v) { return "CommunicationError(" + v.error->debug() + ")"; },
-                        [](const RefreshIsNotOfSameSecret&) { return Text("RefreshIsNotOfSameSecret"); },
-                        [](const MalformedPublicKey& v) { return "MalformedPublicKey(" + byte_list(v.key) + ")"; },
-                        [](const Keygen& v) { return "Keygen(" + v.error.debug() + ")"; },
-                    },
-                    value_);
+template <class E>
+std::string refresh_debug(const typename E::Value& value) {
+  return std::visit(
+      Overloaded{
+          [](const typename E::CommunicationError& v) { return "CommunicationError(" + v.error->debug() + ")"; },
+          [](const typename E::RefreshIsNotOfSameSecret&) { return Text("RefreshIsNotOfSameSecret"); },
+          [](const typename E::MalformedPublicKey& v) { return "MalformedPublicKey(" + byte_list(v.key) + ")"; },
+          [](const typename E::Keygen& v) { return "Keygen(" + v.error.debug() + ")"; },
+      },
+      value);
 }
 
-const Error* EcdsaRefreshLibError::source() const noexcept {
+template <class E>
+const Error* refresh_source(const typename E::Value& value) noexcept {
   return std::visit(Overloaded{
-                        [](const CommunicationError& v) -> const Error* { return v.error.get(); },
-                        [](const Keygen& v) -> const Error* { return v.error.source(); },
+                        [](const typename E::CommunicationError& v) -> const Error* { return v.error.get(); },
+                        [](const typename E::Keygen& v) -> const Error* { return v.error.source(); },
                         [](const auto&) -> const Error* { return nullptr; },
                     },
-                    value_);
+                    value);
 }
+
+}  // namespace
+
+void EcdsaRefreshLibError::validate() const { refresh_validate<EcdsaRefreshLibError>(value_); }
+std::string EcdsaRefreshLibError::display() const { return refresh_display<EcdsaRefreshLibError>(value_); }
+std::string EcdsaRefreshLibError::debug() const { return refresh_debug<EcdsaRefreshLibError>(value_); }
+const Error* EcdsaRefreshLibError::source() const noexcept { return refresh_source<EcdsaRefreshLibError>(value_); }
+
+void Bip340RefreshError::validate() const { refresh_validate<Bip340RefreshError>(value_); }
+std::string Bip340RefreshError::display() const { return refresh_display<Bip340RefreshError>(value_); }
+std::string Bip340RefreshError::debug() const { return refresh_debug<Bip340RefreshError>(value_); }
+const Error* Bip340RefreshError::source() const noexcept { return refresh_source<Bip340RefreshError>(value_); }
 
 // --- EcdsaExtractLibError ---
 
@@ -133,7 +131,7 @@ void EcdsaExtractLibError::validate() const {
 std::string EcdsaExtractLibError::display() const {
   return std::visit(
       Overloaded{
-          [](const CommunicationError& v) { return ticked("Communication Error: ", v.error->display()); },
+          [](const CommunicationError& v) { return backticked("Communication Error: ", v.error->display()); },
           [](const InvalidNumberOfParticipants& v) {
             return "Expected " + std::to_string(v.expected) + " participants, but received " + std::to_string(v.found);
           },
@@ -157,8 +155,8 @@ std::string EcdsaExtractLibError::debug() const {
   return std::visit(Overloaded{
                         [](const CommunicationError& v) { return "CommunicationError(" + v.error->debug() + ")"; },
                         [](const InvalidNumberOfParticipants& v) {
-                          return "InvalidNumberOfParticipants { expected: " + parties_debug(v.expected) +
-                                 ", found: " + parties_debug(v.found) + " }";
+                          return "InvalidNumberOfParticipants { expected: " + number_of_parties_debug(v.expected) +
+                                 ", found: " + number_of_parties_debug(v.found) + " }";
                         },
                         [](const ReceivedInvalidPrivateKey&) { return Text("ReceivedInvalidPrivateKey"); },
                         [](const InvalidVSSPublicPoint&) { return Text("InvalidVSSPublicPoint"); },
@@ -303,7 +301,7 @@ void EcdsaSignError::validate() const {
 std::string EcdsaSignError::display() const {
   return std::visit(
       Overloaded{
-          [](const CommunicationError& v) { return ticked("Communication error: ", v.error->display()); },
+          [](const CommunicationError& v) { return backticked("Communication error: ", v.error->display()); },
           [](const Unknown&) { return Text("Unknown error in signing"); },
           [](const ZeroMessageHash&) { return Text("The message hash cannot be zero"); },
           [](const ZeroPhiK&) { return Text("Phi time K resulted in zero"); },
@@ -312,7 +310,7 @@ std::string EcdsaSignError::display() const {
           },
           [](const InvalidDerivationPath&) { return Text("The provided derivation path is invalid"); },
           [](const PartialSignatureError& v) {
-            return ticked("Error signing from partial signatures: ", v.error.display());
+            return backticked("Error signing from partial signatures: ", v.error.display());
           },
       },
       value_);
@@ -355,13 +353,13 @@ void MulError::validate() const {
 std::string MulError::display() const {
   return std::visit(
       Overloaded{
-          [](const OTError& v) { return ticked("OT Error: ", v.error.display()); },
-          [](const DecommitError& v) { return ticked("Decommit failed: ", v.error->display()); },
-          [](const AlicePreprocessError& v) { return ticked("Alice preprocess error: ", v.error.display()); },
-          [](const BobPreprocessError& v) { return ticked("Bob preprocess error: ", v.error.display()); },
+          [](const OTError& v) { return backticked("OT Error: ", v.error.display()); },
+          [](const DecommitError& v) { return backticked("Decommit failed: ", v.error->display()); },
+          [](const AlicePreprocessError& v) { return backticked("Alice preprocess error: ", v.error.display()); },
+          [](const BobPreprocessError& v) { return backticked("Bob preprocess error: ", v.error.display()); },
           [](const InvalidPad&) { return Text("Received an invalid pad"); },
-          [](const InputAndAdjust& v) { return ticked("Input and adjust error: ", v.error.display()); },
-          [](const CommunicationError& v) { return ticked("Communication Error: ", v.error->display()); },
+          [](const InputAndAdjust& v) { return backticked("Input and adjust error: ", v.error.display()); },
+          [](const CommunicationError& v) { return backticked("Communication Error: ", v.error->display()); },
       },
       value_);
 }
@@ -407,10 +405,10 @@ std::string EcdsaPresignInitError::display() const {
   return std::visit(
       Overloaded{
           [](const IncorrectNumberOfSigners&) { return Text("Incorrect number of signers"); },
-          [](const CommunicationError& v) { return ticked("Communication error: ", v.error->display()); },
-          [](const SampleError& v) { return ticked("Sample error: ", v.error.display()); },
+          [](const CommunicationError& v) { return backticked("Communication error: ", v.error->display()); },
+          [](const SampleError& v) { return backticked("Sample error: ", v.error.display()); },
           [](const DecommitError& v) { return v.error->display(); },
-          [](const InputAndAdjust& v) { return ticked("Input and adjust error: ", v.error.display()); },
+          [](const InputAndAdjust& v) { return backticked("Input and adjust error: ", v.error.display()); },
           [](const Unknown&) { return Text("Unknown error in presigning"); },
       },
       value_);
@@ -448,7 +446,7 @@ void EcdsaSignErrorV4::validate() const {
 std::string EcdsaSignErrorV4::display() const {
   return std::visit(
       Overloaded{
-          [](const CommunicationError& v) { return ticked("Communication error: ", v.error->display()); },
+          [](const CommunicationError& v) { return backticked("Communication error: ", v.error->display()); },
           [](const Unknown&) { return Text("Unknown error in signing"); },
           [](const ZeroMessageHash&) { return Text("The message hash cannot be zero"); },
       },
@@ -533,45 +531,6 @@ std::string XpubError::debug() const {
 const Error* XpubError::source() const noexcept {
   if (const auto* b = std::get_if<InvalidBase58>(&value_)) return &b->error;
   return nullptr;
-}
-
-// --- Bip340RefreshError ---
-
-void Bip340RefreshError::validate() const {
-  if (const auto* c = std::get_if<CommunicationError>(&value_)) require_boxed(c->error);
-}
-
-std::string Bip340RefreshError::display() const {
-  return std::visit(
-      Overloaded{
-          [](const CommunicationError& v) { return ticked("Communication Error: ", v.error->display()); },
-          [](const RefreshIsNotOfSameSecret&) {
-            return Text(
-                "Refresh is not of same secret, an outcome of a potentially compromised device in the group");
-          },
-          [](const MalformedPublicKey& v) { return ticked("Malformed Public Key ", byte_list(v.key)); },
-          [](const Keygen& v) { return v.error.display(); },
-      },
-      value_);
-}
-
-std::string Bip340RefreshError::debug() const {
-  return std::visit(Overloaded{
-                        [](const CommunicationError& v) { return "CommunicationError(" + v.error->debug() + ")"; },
-                        [](const RefreshIsNotOfSameSecret&) { return Text("RefreshIsNotOfSameSecret"); },
-                        [](const MalformedPublicKey& v) { return "MalformedPublicKey(" + byte_list(v.key) + ")"; },
-                        [](const Keygen& v) { return "Keygen(" + v.error.debug() + ")"; },
-                    },
-                    value_);
-}
-
-const Error* Bip340RefreshError::source() const noexcept {
-  return std::visit(Overloaded{
-                        [](const CommunicationError& v) -> const Error* { return v.error.get(); },
-                        [](const Keygen& v) -> const Error* { return v.error.source(); },
-                        [](const auto&) -> const Error* { return nullptr; },
-                    },
-                    value_);
 }
 
 }  // namespace velto::ecdsa

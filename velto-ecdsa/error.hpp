@@ -44,31 +44,6 @@ namespace velto::ecdsa {
 // Declares the common members of a variant-holding error type: the converting
 // constructor (any alternative, checked by validate()), the accessors and the
 // three renderings.
-#define VELTO_ECDSA_ERROR_MEMBERS(Type)                            \
- public:                                                           \
-  template <class V>                                               \
-    requires std::is_constructible_v<Value, V>                     \
-  Type(V value) : value_(std::move(value)) {                       \
-    validate();                                                    \
-  }                                                                \
-  const Value& value() const noexcept { return value_; }           \
-  template <class V>                                               \
-  bool is() const noexcept {                                       \
-    return std::holds_alternative<V>(value_);                      \
-  }                                                                \
-  template <class V>                                               \
-  const V* get_if() const noexcept {                               \
-    return std::get_if<V>(&value_);                                \
-  }                                                                \
-  std::string display() const override;                            \
-  std::string debug() const override;                              \
-  const Error* source() const noexcept override;                   \
-                                                                   \
- private:                                                          \
-  void validate() const;                                           \
-  Value value_;                                                    \
-                                                                   \
- public:
 
 // ---------------------------------------------------------------------------
 // Key generation, refresh, reshare and key extraction.
@@ -94,7 +69,7 @@ class EcdsaKeygenLibError final : public velto::Error {
 
   using Value = std::variant<InvalidCommittedZKPoK, CommunicationError, InvalidLagrangeSum, InvalidThreshold>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaKeygenLibError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaKeygenLibError)
 };
 
 // The error of refresh and reshare (a key generation seeded with the old
@@ -119,7 +94,7 @@ class EcdsaRefreshLibError final : public velto::Error {
 
   using Value = std::variant<CommunicationError, RefreshIsNotOfSameSecret, MalformedPublicKey, Keygen>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaRefreshLibError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaRefreshLibError)
 };
 
 // The error of key extraction (export of the full key to one party) and of the
@@ -150,7 +125,7 @@ class EcdsaExtractLibError final : public velto::Error {
                              InvalidVSSPublicPoint, VssError, InvalidAmountOfSecretSharesForRecovery,
                              IncompatibleSecretShares>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaExtractLibError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaExtractLibError)
 };
 
 // ---------------------------------------------------------------------------
@@ -173,7 +148,7 @@ class EcdsaSignerInitError final : public velto::Error {
 
   using Value = std::variant<InitRvoleError, InvalidZetaCommitment, ReceiveFailed>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaSignerInitError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaSignerInitError)
 };
 
 // The error of presigning.
@@ -204,7 +179,7 @@ class EcdsaPresignError final : public velto::Error {
   using Value = std::variant<AliceError, BobError, CommunicationError, DecommitError, MaliciousMessage,
                              GlobalCheckFailed, RequestedPresignaturesExceedsAmount>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaPresignError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaPresignError)
 };
 
 // Why partial signatures could not be combined (one byte).
@@ -252,7 +227,7 @@ class EcdsaSignError final : public velto::Error {
   using Value = std::variant<CommunicationError, Unknown, ZeroMessageHash, ZeroPhiK, KeyPairDoesNotMatchPreSignature,
                              InvalidDerivationPath, PartialSignatureError>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaSignError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaSignError)
 };
 
 // ---------------------------------------------------------------------------
@@ -300,7 +275,7 @@ class MulError final : public velto::Error {
   using Value = std::variant<OTError, DecommitError, AlicePreprocessError, BobPreprocessError, InvalidPad,
                              InputAndAdjust, CommunicationError>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(MulError)
+  VELTO_VARIANT_ERROR_MEMBERS(MulError)
 };
 
 // The error of that version's presigning (signer count, multiplications and
@@ -326,7 +301,7 @@ class EcdsaPresignInitError final : public velto::Error {
   using Value =
       std::variant<IncorrectNumberOfSigners, CommunicationError, SampleError, DecommitError, InputAndAdjust, Unknown>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaPresignInitError)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaPresignInitError)
 };
 
 // The error of that version's "ECDSA Sign".
@@ -340,7 +315,7 @@ class EcdsaSignErrorV4 final : public velto::Error {
 
   using Value = std::variant<CommunicationError, Unknown, ZeroMessageHash>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(EcdsaSignErrorV4)
+  VELTO_VARIANT_ERROR_MEMBERS(EcdsaSignErrorV4)
 };
 
 // ---------------------------------------------------------------------------
@@ -412,7 +387,7 @@ class XpubError final : public velto::Error {
 
   using Value = std::variant<InvalidBase58, InvalidVersion, InvalidLength, InvalidPublicKey>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(XpubError)
+  VELTO_VARIANT_ERROR_MEMBERS(XpubError)
 };
 
 // ---------------------------------------------------------------------------
@@ -473,9 +448,8 @@ class Bip340RefreshError final : public velto::Error {
 
   using Value = std::variant<CommunicationError, RefreshIsNotOfSameSecret, MalformedPublicKey, Keygen>;
 
-  VELTO_ECDSA_ERROR_MEMBERS(Bip340RefreshError)
+  VELTO_VARIANT_ERROR_MEMBERS(Bip340RefreshError)
 };
 
-#undef VELTO_ECDSA_ERROR_MEMBERS
 
 }  // namespace velto::ecdsa

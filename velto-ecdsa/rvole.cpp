@@ -58,13 +58,6 @@ Scalar reduced_half(const std::uint8_t* p) {
 }
 
 // The payload with room behind it for the tag the manager appends.
-crypto::Bytes payload_of(crypto::ByteSpan bytes) {
-  crypto::Bytes out;
-  out.reserve(bytes.size() + kTagSize);
-  out.assign(bytes.begin(), bytes.end());
-  return out;
-}
-
 // The peer's next message on this executor, undecoded.
 asio::awaitable<std::expected<crypto::Bytes, BoxedError>> receive_raw(PeerExecutor& executor) {
   const PartyId peer = executor.peer();
@@ -241,7 +234,7 @@ std::expected<crypto::Bytes, sised::EncodeError> encode_rvole_correction(const R
   if (message.tau.size() > sised::kMaxVarint) return std::unexpected(sised::EncodeError::length_limit());
   const std::size_t size = 4 + sised::varint_size(message.tau.size()) + 32 * message.tau.size() + 96;
   crypto::Bytes out;
-  out.reserve(size + kTagSize);
+  out.reserve(size + kSendSpare);
   sised::Sink sink = sised::Sink::buffer(out);
   sised::write_u32(sink, message.width);
   sised::write_varint(sink, message.tau.size());
@@ -398,7 +391,7 @@ asio::awaitable<std::expected<RoteReceiverSetup, ot::BaseOtError>> rote_receiver
   }
   ote::FullPprfSetup setup = ote::build_full_pprf_trees(base->output.bytes(), base->batch_key);
   base.reset();
-  if (auto sent = executor.executor().send_payload_to(executor.peer(), payload_of(setup.message.bytes())); !sent) {
+  if (auto sent = executor.executor().send_payload_to(executor.peer(), outgoing_payload(setup.message.bytes())); !sent) {
     co_return std::unexpected(base_ot_communication(std::move(sent.error())));
   }
   co_return std::move(setup.trees);

@@ -4,15 +4,6 @@
 
 namespace velto::ecdsa {
 
-namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-
-}  // namespace
-
 std::string ZkpokCommError::display() const {
   return std::visit(Overloaded{
                         [](const InvalidCommitment& v) { return "Invalid commitment: `" + v.error.display() + "`"; },

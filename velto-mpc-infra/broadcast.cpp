@@ -2,17 +2,6 @@
 
 namespace velto {
 
-namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
-
-}  // namespace
-
 InfraError::InfraError(Value value) : value_(std::move(value)) {
   if (const auto* c = std::get_if<Communication>(&value_); c != nullptr && !c->error)
     panic("InfraError::Communication without an error");

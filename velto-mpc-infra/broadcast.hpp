@@ -72,19 +72,7 @@ class InfraError final : public Error {
   static InfraError serialization(sised::EncodeError error) { return InfraError(SerializationError{std::move(error)}); }
   static InfraError no_such_party(PartyId party) { return InfraError(NoSuchParty{party}); }
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;

@@ -63,19 +63,7 @@ class DecommitError final : public Error {
   static DecommitError invalid_commitment() { return DecommitError(InvalidCommitment{}); }
   static DecommitError receive_failed(BoxedError error) { return DecommitError(ReceiveFailed{std::move(error)}); }
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;

@@ -49,8 +49,21 @@ inline constexpr std::size_t kInboundCapacity = 256;
 inline constexpr std::size_t kMaxPendingUcTags = 256;
 inline constexpr std::size_t kMaxPendingMessagesPerTag = 512;
 inline constexpr std::chrono::milliseconds kHandOffTimeout{100};
-// Room reserved behind every payload for the tag the manager appends.
+// The tag the manager appends behind every payload.
 inline constexpr std::size_t kTagSize = 32;
+// Spare capacity of every queued payload: the tag, plus the 16-byte
+// authentication tag that the encrypted link adds in place, so that a message
+// is allocated once on its way out.
+inline constexpr std::size_t kSendSpare = kTagSize + 16;
+
+// A copy of already-encoded bytes with the spare capacity a queued payload
+// carries.
+inline crypto::Bytes outgoing_payload(crypto::ByteSpan bytes) {
+  crypto::Bytes out;
+  out.reserve(bytes.size() + kSendSpare);
+  out.assign(bytes.begin(), bytes.end());
+  return out;
+}
 
 // The sorted party list of an operation, shared by all its executors and the
 // manager.
@@ -73,7 +86,7 @@ struct Register {
 struct Deregister {
   UcTag tag;
 };
-// `payload` has at least kTagSize bytes of spare capacity.
+// `payload` normally has kSendSpare bytes of spare capacity.
 struct Send {
   crypto::Bytes payload;
   UcTag tag;
@@ -170,7 +183,7 @@ class ProtocolExecutor {
   // Narrows the executor to one peer, which must be in `parties`.
   PeerExecutor peer(PartyId id) &&;
 
-  // Queue the sised encoding of `value` (in a buffer with kTagSize spare
+  // Queue the sised encoding of `value` (in a buffer with kSendSpare spare
   // bytes) for `to`, or for every other party of the tag. A recipient
   // outside `parties` is a programming error (panic). Fails with the boxed
   // encoder error (nothing queued) or ManagerChannelClosed.
@@ -299,14 +312,14 @@ std::optional<ProtocolExecutor> build_executor(ExecutorBuilder& builder, const U
 template <class T>
 std::expected<void, BoxedError> ProtocolExecutor::send_to(PartyId to, const T& value) {
   require_party(to);
-  auto payload = sised::encode(value, kTagSize);
+  auto payload = sised::encode(value, kSendSpare);
   if (!payload) return std::unexpected(box_error<sised::EncodeError>(std::move(payload.error())));
   return queue(manager_message::Send{std::move(*payload), tag_, to});
 }
 
 template <class T>
 std::expected<void, BoxedError> ProtocolExecutor::send_to_all(const T& value) {
-  auto payload = sised::encode(value, kTagSize);
+  auto payload = sised::encode(value, kSendSpare);
   if (!payload) return std::unexpected(box_error<sised::EncodeError>(std::move(payload.error())));
   return queue(manager_message::SendToAll{std::move(*payload), tag_});
 }

@@ -2,17 +2,6 @@
 
 namespace velto {
 
-namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-template <class... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
-
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // SecretSharingError
 

@@ -62,19 +62,7 @@ class SecretSharingError final : public Error {
   }
   static SecretSharingError share_not_on_polynomial() { return SecretSharingError(ShareNotOnBroadcastPolynomial{}); }
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;
@@ -108,19 +96,7 @@ class JointVssError final : public Error {
   static JointVssError missing_or_incorrect_metadata() { return JointVssError(MissingOrIncorrectMetadata{}); }
   static JointVssError received_inconsistent_shares() { return JointVssError(ReceivedInconsistentShares{}); }
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;

@@ -2,19 +2,6 @@
 
 namespace velto::ot {
 
-namespace {
-
-template <class... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-
-void require_boxed(const BoxedError& e) {
-  if (!e) velto::panic("A boxed error must hold a value. Bug!");
-}
-
-}  // namespace
-
 // --- BaseOtError ---
 
 void BaseOtError::validate() const {

@@ -28,27 +28,7 @@ class BaseOtError final : public velto::Error {
 
   using Value = std::variant<CommunicationError, InvalidMessageSizeError>;
 
-  // Any variant converts; a null boxed error is a bug of the caller.
-  template <class V>
-    requires std::is_constructible_v<Value, V>
-  BaseOtError(V value) : value_(std::move(value)) {
-    validate();
-  }
-
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
-
- private:
-  void validate() const;
-
-  Value value_;
+  VELTO_VARIANT_ERROR_MEMBERS(BaseOtError)
 };
 
 // The error of the oblivious transfer that carries the input-and-adjust values
@@ -64,27 +44,7 @@ class OtError final : public velto::Error {
 
   using Value = std::variant<InputTooLarge, CommunicationError, ReceivedInvalidValueFromOtherParty>;
 
-  // Any variant converts; a null boxed error is a bug of the caller.
-  template <class V>
-    requires std::is_constructible_v<Value, V>
-  OtError(V value) : value_(std::move(value)) {
-    validate();
-  }
-
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
-
- private:
-  void validate() const;
-
-  Value value_;
+  VELTO_VARIANT_ERROR_MEMBERS(OtError)
 };
 
 }  // namespace velto::ot

@@ -31,27 +31,7 @@ class OteError final : public velto::Error {
 
   using Value = std::variant<InvalidPprfHash, InvalidChallengeResponse, CommunicationError>;
 
-  // Any variant converts; a null boxed error is a bug of the caller.
-  template <class V>
-    requires std::is_constructible_v<Value, V>
-  OteError(V value) : value_(std::move(value)) {
-    validate();
-  }
-
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
-
- private:
-  void validate() const;
-
-  Value value_;
+  VELTO_VARIANT_ERROR_MEMBERS(OteError)
 };
 
 class CoteError final : public velto::Error {
@@ -69,27 +49,7 @@ class CoteError final : public velto::Error {
 
   using Value = std::variant<BaseOTSenderError, CommError, CheckFailed, InvalidMessage>;
 
-  // Any variant converts; a null boxed error is a bug of the caller.
-  template <class V>
-    requires std::is_constructible_v<Value, V>
-  CoteError(V value) : value_(std::move(value)) {
-    validate();
-  }
-
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
-
- private:
-  void validate() const;
-
-  Value value_;
+  VELTO_VARIANT_ERROR_MEMBERS(CoteError)
 };
 
 class RoteError final : public velto::Error {
@@ -107,27 +67,7 @@ class RoteError final : public velto::Error {
 
   using Value = std::variant<FailedExtending, CommunicationError, InvalidValue>;
 
-  // Any variant converts; a null boxed error is a bug of the caller.
-  template <class V>
-    requires std::is_constructible_v<Value, V>
-  RoteError(V value) : value_(std::move(value)) {
-    validate();
-  }
-
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
-
- private:
-  void validate() const;
-
-  Value value_;
+  VELTO_VARIANT_ERROR_MEMBERS(RoteError)
 };
 
 }  // namespace velto::ote

@@ -19,15 +19,8 @@ namespace {
 namespace asio = boost::asio;
 
 // The payload with room behind it for the tag the manager appends.
-crypto::Bytes payload_of(crypto::ByteSpan bytes) {
-  crypto::Bytes out;
-  out.reserve(bytes.size() + kTagSize);
-  out.assign(bytes.begin(), bytes.end());
-  return out;
-}
-
 std::expected<void, BoxedError> send_raw(PeerExecutor& executor, crypto::ByteSpan bytes) {
-  return executor.executor().send_payload_to(executor.peer(), payload_of(bytes));
+  return executor.executor().send_payload_to(executor.peer(), outgoing_payload(bytes));
 }
 
 // The peer's next message on this executor, undecoded.
