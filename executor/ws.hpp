@@ -57,8 +57,10 @@ inline constexpr async::Duration kRoomWaitDuration = 900s;
 inline constexpr async::Duration kPerMessageDuration = 30s;
 
 // The timings of one relay session. Production code uses the defaults; tests
-// shorten them (the schedule keeps its shape: nine attempts, each wait
-// double the one before).
+// shorten them. Each wait is double the one before and the failure seen when
+// the next wait would be connect_final_delay is final: the schedule keeps its
+// production shape of nine attempts while connect_final_delay is 256 times
+// connect_first_delay.
 struct RelayTimings {
   async::Duration connect_first_delay = kConnectFirstDelay;
   async::Duration connect_final_delay = kConnectFinalDelay;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -274,23 +275,33 @@ TEST_F(RelaySessionTest, JoinHashesTheSessionThenNAndT) {
   EXPECT_EQ(joins[0]->second.at(PartyId::unchecked(1)), keys[0]);
 }
 
+// Two parties join with n = 3; the count is of distinct keys, the own key
+// included once.
 TEST_F(RelaySessionTest, KeygenCountCheck) {
-  // Two parties, each naming the other twice and n = 3: two distinct keys.
-  const RoomUuid room = new_room(2);
-  std::vector<async::JoinHandle<std::expected<std::pair<JoinedRoom, std::map<PartyId, noise::PublicKey>>, ExecutorFailure>>>
-      handles;
-  for (std::uint8_t i = 1; i <= 2; ++i) {
-    const auto other = keypair(static_cast<std::uint8_t>(3 - i)).public_key();
-    handles.push_back(async::spawn_task(
-        rt_.executor(), join_room_keygen_type(request(room, 3, 2), keypair(i), std::vector{other, other})));
-  }
-  for (auto& h : handles) {
-    auto r = join_task(rt_, h);
-    ASSERT_FALSE(r.has_value());
-    const auto* kind = r.error().inner().get_if<ExecutorErrorKind::InvalidNumberOfParties>();
-    ASSERT_NE(kind, nullptr) << r.error().display();
-    EXPECT_EQ(kind->expected, 3);
-    EXPECT_EQ(kind->actual, 2u);
+  struct Case {
+    std::string name;
+    bool name_own_key;  // the keygen ids are {own, other}, else {other, other}
+  };
+  for (const Case& c : {Case{"the other party named twice", false}, Case{"own key among the ids", true}}) {
+    SCOPED_TRACE(c.name);
+    const RoomUuid room = new_room(2);
+    std::vector<async::JoinHandle<std::expected<std::pair<JoinedRoom, std::map<PartyId, noise::PublicKey>>, ExecutorFailure>>>
+        handles;
+    for (std::uint8_t i = 1; i <= 2; ++i) {
+      const auto other = keypair(static_cast<std::uint8_t>(3 - i)).public_key();
+      const auto first = c.name_own_key ? keypair(i).public_key() : other;
+      handles.push_back(async::spawn_task(
+          rt_.executor(), join_room_keygen_type(request(room, 3, 2), keypair(i), std::vector{first, other})));
+    }
+    for (auto& h : handles) {
+      auto r = join_task(rt_, h);
+      ASSERT_FALSE(r.has_value());
+      const auto* kind = r.error().inner().get_if<ExecutorErrorKind::InvalidNumberOfParties>();
+      ASSERT_NE(kind, nullptr) << r.error().display();
+      EXPECT_EQ(kind->expected, 3);
+      EXPECT_EQ(kind->actual, 2u);
+      EXPECT_EQ(r.error().display(), "Invalid number of parties: expected 3, got 2");
+    }
   }
 }
 
@@ -373,6 +384,43 @@ TEST_F(RelaySessionTest, RoomWaitFailures) {
     EXPECT_NE(failure.inner().get_if<ExecutorErrorKind::Plugin>(), nullptr);
     EXPECT_EQ(failure.display(), c.text);
   }
+}
+
+// Text and ping frames during the wait are no items: they neither end the
+// wait nor restart its deadline, which counts from the start of the wait.
+TEST_F(RelaySessionTest, FramesThatAreNoItemsDoNotRestartTheRoomWait) {
+  const RoomUuid room = new_room(2);
+  const std::string hex = server_tools::room_uuid_hex(room);
+  auto timings = fast_timings();
+  timings.room_wait = std::chrono::milliseconds(400);
+  const auto own = keypair(1);
+  const auto address = server_tools::join_room_uri(host(), room, own.public_key().bytes(), {"ecdsa_keygen", "ec", 2, 2});
+  auto ws = block(rt_, connect_with_retry(address, timings));
+  ASSERT_TRUE(ws.has_value());
+  for (int i = 0; i < 200 && relay_->member_count(hex) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  // Chatter every 50 ms for 1.5 s: a wait restarted by each frame would
+  // outlast it.
+  std::atomic<int> sent{0};
+  std::thread chatter([&] {
+    for (int i = 0; i < 30; ++i) {
+      const auto kind = i % 2 == 0 ? relay::MessageKind::Text : relay::MessageKind::Ping;
+      if (relay_->send_to_member(hex, 1, kind, "chatter")) ++sent;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<noise::PublicKey> expected = {keypair(2).public_key()};
+  auto waited = block(rt_, await_room_keygen_type(std::move(*ws), expected, own, timings));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  chatter.join();
+  // Frames reached the member while it waited (none after: it left).
+  EXPECT_GE(sent.load(), 4);
+  ASSERT_FALSE(waited.has_value());
+  EXPECT_TRUE(waited.error().is<WsRoomError::OperationTimedOut>()) << waited.error().debug();
+  EXPECT_GE(elapsed, timings.room_wait);
+  EXPECT_LT(elapsed, timings.room_wait + std::chrono::milliseconds(400));
 }
 
 TEST(RoomKeyCheck, RoomMustHoldExactlyTheSessionKeys) {

@@ -1,4 +1,5 @@
 #include "executor/error.hpp"
+#include "executor/join_error.hpp"
 
 #include <gtest/gtest.h>
 
@@ -635,6 +636,24 @@ TEST(Hex32ArgTest, EmptyOptionalTextMeansNone) {
     ASSERT_TRUE(none.has_value());
     EXPECT_FALSE(none->has_value());
   }
+}
+
+
+// A spawned task that ended without a result reaches the caller as a
+// JoinError record around the runtime's error, under the JoinFailed kind.
+TEST(JoinErrorTest, RecordAroundTheRuntimeError) {
+  const async::TaskJoinError panicked(async::TaskJoinError::Kind::Panic, 3, "boom");
+  const JoinError error(panicked);
+  EXPECT_EQ(error.display(), panicked.display());
+  EXPECT_EQ(error.debug(), "JoinError { inner: JoinError::Panic(Id(3), \"boom\", ..) }");
+  EXPECT_EQ(error.source(), nullptr);
+
+  const ExecutorFailure failure(
+      ExecutorErrorKind{ExecutorErrorKind::JoinFailed{box_error<JoinError>(JoinError(panicked))}});
+  EXPECT_EQ(failure.display(), "Failed joining a task: `task 3 panicked with message \"boom\"`");
+  EXPECT_NE(failure.debug().find("inner: JoinFailed(JoinError { inner: JoinError::Panic(Id(3), \"boom\", ..) })"),
+            std::string::npos)
+      << failure.debug();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,39 +124,62 @@ TEST(WsFramesDecode, Failures) {
 // --------------------------------------------------------------------------
 // RelayError
 
-TEST(RelayErrorText, Variants) {
-  auto server = read_relay_frame(bytes({0x00, 0x02, 0x6F, 0x6B}));
-  ASSERT_FALSE(server.has_value());
-  EXPECT_EQ(server.error().display(), "Received an error message from the server: ok");
-  EXPECT_EQ(server.error().debug(), "ServerError(\"ok\")");
-  EXPECT_EQ(server.error().source(), nullptr);
+// The websocket library's error as it renders itself, with a cause of its
+// own: RelayError::WebSocketError must pass both through.
+class LibraryCause final : public Error {
+ public:
+  std::string display() const override { return "inner cause"; }
+  std::string debug() const override { return "Inner"; }
+};
+class LibraryError final : public Error {
+ public:
+  std::string display() const override { return "Connection closed normally"; }
+  std::string debug() const override { return "ConnectionClosed"; }
+  const Error* source() const noexcept override { return &cause; }
+  LibraryCause cause;
+};
 
-  const RelayError empty(RelayError::ServerError{""});
-  EXPECT_EQ(empty.display(), "Received an error message from the server: ");
-
-  const RelayError decode = RelayError::from_decode_error(sised::SisedError::custom("Invalid discriminant"));
-  EXPECT_EQ(decode.debug(), "DeserializationError(Sised(Custom(\"Invalid discriminant\")))");
-  ASSERT_NE(decode.source(), nullptr);
-  EXPECT_EQ(decode.source()->display(), "Sised deserialization failed: Invalid discriminant");
-
-  // The websocket library's error passes through: its text, and its source.
-  class Inner final : public Error {
-   public:
-    std::string display() const override { return "inner cause"; }
-    std::string debug() const override { return "Inner"; }
+TEST(RelayErrorText, DisplayDebugAndSource) {
+  // An Error frame as the reader yields it.
+  auto from_frame = read_relay_frame(bytes({0x00, 0x02, 0x6F, 0x6B}));
+  ASSERT_FALSE(from_frame.has_value());
+  struct Case {
+    std::string name;
+    RelayError error;
+    std::string display;
+    std::string debug;
+    std::optional<std::string> source;  // the source's display, if any
   };
-  class LibraryError final : public Error {
-   public:
-    std::string display() const override { return "Connection closed normally"; }
-    std::string debug() const override { return "ConnectionClosed"; }
-    const Error* source() const noexcept override { return &inner; }
-    Inner inner;
+  const std::vector<Case> cases = {
+      {"server error frame", from_frame.error(), "Received an error message from the server: ok",
+       "ServerError(\"ok\")", std::nullopt},
+      // An empty text leaves the prefix alone.
+      {"empty server text", RelayError(RelayError::ServerError{""}), "Received an error message from the server: ",
+       "ServerError(\"\")", std::nullopt},
+      // The display carries the text unchanged; the debug form quotes and
+      // escapes it.
+      {"escaped server text", RelayError(RelayError::ServerError{"say \"no\"\\\n\x01"}),
+       "Received an error message from the server: say \"no\"\\\n\x01",
+       "ServerError(\"say \\\"no\\\"\\\\\\n\\u{1}\")", std::nullopt},
+      // No closing back-tick.
+      {"undecodable frame", RelayError::from_decode_error(sised::SisedError::custom("Invalid discriminant")),
+       "Failed deserializing `WebSocketMessage`: Sised deserialization failed: Invalid discriminant",
+       "DeserializationError(Sised(Custom(\"Invalid discriminant\")))",
+       "Sised deserialization failed: Invalid discriminant"},
+      // Transparent: the library's text, and the library error's own source.
+      {"websocket library", RelayError(RelayError::WebSocketError{box_error<LibraryError>()}),
+       "Connection closed normally", "WebSocketError(Error(ConnectionClosed))", "inner cause"},
   };
-  const RelayError ws(RelayError::WebSocketError{box_error<LibraryError>()});
-  EXPECT_EQ(ws.display(), "Connection closed normally");
-  EXPECT_EQ(ws.debug(), "WebSocketError(Error(ConnectionClosed))");
-  ASSERT_NE(ws.source(), nullptr);
-  EXPECT_EQ(ws.source()->display(), "inner cause");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.error.display(), c.display);
+    EXPECT_EQ(c.error.debug(), c.debug);
+    const Error* source = c.error.source();
+    ASSERT_EQ(source != nullptr, c.source.has_value());
+    if (source) {
+      EXPECT_EQ(source->display(), *c.source);
+    }
+  }
 }
 
 // --------------------------------------------------------------------------

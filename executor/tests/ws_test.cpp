@@ -8,10 +8,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +23,7 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 
+#include "executor/async_executor_ws.hpp"
 #include "server-tools/create_room.hpp"
 #include "server-tools/relay_uri.hpp"
 #include "server-tools/tests/support/test_pki.hpp"
@@ -181,7 +184,7 @@ class WsTest : public ::testing::Test {
   std::unique_ptr<relay::RelayServer> relay_;
 };
 
-TEST(WsErrors, TextsAndDebugForms) {
+TEST(WsErrors, ClientErrorTexts) {
   const RelayError server_error(RelayError::ServerError{"room is full"});
   struct Case {
     WsClientError error;
@@ -191,6 +194,10 @@ TEST(WsErrors, TextsAndDebugForms) {
   const std::vector<Case> cases = {
       {WsClientError::websocket(server_error), "Received an error message from the server: room is full",
        "Websocket(ServerError(\"room is full\"))"},
+      // No source of its own, even over a RelayError that has one.
+      {WsClientError::websocket(RelayError::from_decode_error(sised::SisedError::custom("Invalid discriminant"))),
+       "Failed deserializing `WebSocketMessage`: Sised deserialization failed: Invalid discriminant",
+       "Websocket(DeserializationError(Sised(Custom(\"Invalid discriminant\"))))"},
       {WsClientError::socket_closed(), "Socket closed too early", "SocketClosed"},
       {WsClientError::too_many_unexpected_messages(), "Too many messages have came from unexpected parties",
        "TooManyUnexpectedMessages"},
@@ -201,25 +208,78 @@ TEST(WsErrors, TextsAndDebugForms) {
        "UnknownParty(PartyId(3))"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.debug);
     EXPECT_EQ(c.error.display(), c.display);
     EXPECT_EQ(c.error.debug(), c.debug);
     EXPECT_EQ(c.error.source(), nullptr);
   }
+}
 
-  const WsRoomError timed_out(WsRoomError::OperationTimedOut{async::TimeoutError(std::chrono::seconds(900))});
-  EXPECT_EQ(timed_out.display(), "The operation has timed out");
-  EXPECT_EQ(timed_out.debug(), "OperationTimedOut(TimedOut(900s))");
-  ASSERT_NE(timed_out.source(), nullptr);
-  EXPECT_EQ(timed_out.source()->display(), "The operation has timed out, waited for 900s");
-  const WsRoomError mismatch(WsRoomError::PublicKeyMismatch{});
-  EXPECT_EQ(mismatch.display(), "Mismatch between the public keys of the server and the ones provided");
-  const WsRoomError not_sorted(WsRoomError::DeserializeFailed{sised::SisedError::custom("Collection is not sorted")});
-  EXPECT_EQ(not_sorted.display(), "Failed to deserialize message: `Collection is not sorted`");
-  EXPECT_EQ(not_sorted.debug(), "DeserializeFailed(Custom(\"Collection is not sorted\"))");
-  const WsRoomError relay_error(WsRoomError::WebsocketError{box_error<RelayError>(server_error)});
-  EXPECT_EQ(relay_error.display(), "Received an error message from the server: room is full");
-  EXPECT_EQ(WsRoomError(WsRoomError::SocketClosed{}).display(), "Socket closed too early");
-  EXPECT_EQ(WsRoomError(WsRoomError::ReceivedMessageFromSelf{}).display(), "Received message from self");
+// Every WsRoomError variant: display, debug form, source, and how the relay
+// join reports it (only a handshake that failed to decrypt is the
+// DecryptionError kind).
+TEST(WsErrors, RoomErrorTextsSourcesAndKind) {
+  const RelayError server_error(RelayError::ServerError{"room is full"});
+  const RelayError undecodable = RelayError::from_decode_error(sised::SisedError::custom("Invalid discriminant"));
+  const auto decryption = HandshakeSetupError::noise_error(noise::NoiseError(noise::NoiseError::Kind::DecryptionError));
+  const auto peer_gone = HandshakeSetupError::communication_error(
+      ChannelError::receive(box_error<WsClientError>(WsClientError::socket_closed())));
+  struct Case {
+    WsRoomError error;
+    std::string display;
+    std::string debug;
+    std::optional<std::string> source;  // the source's display, if any
+    bool decryption = false;
+  };
+  const std::vector<Case> cases = {
+      {WsRoomError::SocketClosed{}, "Socket closed too early", "SocketClosed", std::nullopt},
+      {WsRoomError::ReceivedMessageFromSelf{}, "Received message from self", "ReceivedMessageFromSelf", std::nullopt},
+      // Transparent: the RelayError's text, debug inside, and its source.
+      {WsRoomError::WebsocketError{box_error<RelayError>(server_error)},
+       "Received an error message from the server: room is full", "WebsocketError(ServerError(\"room is full\"))",
+       std::nullopt},
+      {WsRoomError::WebsocketError{box_error<RelayError>(undecodable)},
+       "Failed deserializing `WebSocketMessage`: Sised deserialization failed: Invalid discriminant",
+       "WebsocketError(DeserializationError(Sised(Custom(\"Invalid discriminant\"))))",
+       "Sised deserialization failed: Invalid discriminant"},
+      {WsRoomError::DeserializeFailed{sised::SisedError::custom("Collection is not sorted")},
+       "Failed to deserialize message: `Collection is not sorted`",
+       "DeserializeFailed(Custom(\"Collection is not sorted\"))", "Collection is not sorted"},
+      // The back-ticks nest.
+      {WsRoomError::HandShakeFailed{decryption},
+       "Failed to perform handshake: `The noise protocol failed: `Unsuccesful decryption.``",
+       "HandShakeFailed(NoiseError(DecryptionError))", "The noise protocol failed: `Unsuccesful decryption.`", true},
+      // A relay failure during the handshakes reaches the room error through
+      // the channel's direction.
+      {WsRoomError::HandShakeFailed{peer_gone},
+       "Failed to perform handshake: `Error while receiving: `Socket closed too early``",
+       "HandShakeFailed(CommunicationError(Receive(SocketClosed)))", "Error while receiving: `Socket closed too early`"},
+      // The waited duration shows in the debug form and the source only.
+      {WsRoomError::OperationTimedOut{async::TimeoutError(std::chrono::seconds(900))}, "The operation has timed out",
+       "OperationTimedOut(TimedOut(900s))", "The operation has timed out, waited for 900s"},
+      {WsRoomError::PublicKeyMismatch{}, "Mismatch between the public keys of the server and the ones provided",
+       "PublicKeyMismatch", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.debug);
+    EXPECT_EQ(c.error.display(), c.display);
+    EXPECT_EQ(c.error.debug(), c.debug);
+    const Error* source = c.error.source();
+    ASSERT_EQ(source != nullptr, c.source.has_value());
+    if (source) {
+      EXPECT_EQ(source->display(), *c.source);
+    }
+    EXPECT_EQ(c.error.is_decryption_failure(), c.decryption);
+    const ExecutorFailure failure = room_error_to_failure(c.error);
+    if (c.decryption) {
+      EXPECT_NE(failure.inner().get_if<ExecutorErrorKind::DecryptionError>(), nullptr);
+    } else {
+      const auto* plugin = failure.inner().get_if<ExecutorErrorKind::Plugin>();
+      ASSERT_NE(plugin, nullptr);
+      EXPECT_EQ(plugin->error->debug(), c.debug);
+      EXPECT_EQ(failure.display(), c.display);
+    }
+  }
 }
 
 TEST_F(WsTest, NineAttemptsWithDoublingWaitsThenTheLastError) {
@@ -258,6 +318,34 @@ TEST_F(WsTest, RelayAcceptingOnTheThirdAttempt) {
   ASSERT_TRUE(list.has_value());
   ASSERT_TRUE(std::holds_alternative<RelayFrame>(*list));
   EXPECT_EQ(std::get<RelayFrame>(*list).from, SERVER_RELAY_ID);
+}
+
+// An operation dropped while it waits between attempts makes no further
+// attempt.
+TEST_F(WsTest, DroppedDuringTheWaitMakesNoFurtherAttempt) {
+  CountingListener refusing(1000, 0);
+  auto timings = fast_timings();
+  timings.connect_first_delay = std::chrono::milliseconds(300);
+  timings.connect_final_delay = std::chrono::milliseconds(300 * 256);
+  auto dropped = rt_.block_on(
+      async::timeout(std::chrono::milliseconds(150), connect_with_retry(address(RoomUuid{}, 1, refusing.port()), timings)));
+  EXPECT_FALSE(dropped.has_value()) << "still waiting when dropped";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(refusing.arrivals().size(), 1u);
+}
+
+// A relay that answers the upgrade with an HTTP error (here: no such room)
+// fails the attempt, which is retried like any other failure.
+TEST_F(WsTest, UpgradeRefusedByTheRelayIsRetried) {
+  const auto timings = fast_timings();
+  const auto target = address(RoomUuid{}, 1).path_and_query;
+  auto ws = rt_.block_on(connect_with_retry(address(RoomUuid{}, 1), timings));
+  ASSERT_FALSE(ws.has_value());
+  ASSERT_TRUE(ws.error().is<WsRoomError::WebsocketError>()) << ws.error().debug();
+  const auto requests = relay_->requests();
+  const auto joins = std::count_if(requests.begin(), requests.end(),
+                                   [&](const relay::RecordedRequest& r) { return r.target == target; });
+  EXPECT_EQ(joins, 9);
 }
 
 // A relay that accepts TCP and then says nothing: each attempt ends at its

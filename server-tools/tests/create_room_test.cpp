@@ -361,22 +361,46 @@ TEST_F(CreateRoomTest, KeyThatCannotBeAHeaderValueSendsNothing) {
   EXPECT_EQ(r.requests().size(), 1u);
 }
 
+// A JSON decoder's error as it renders itself.
+class JsonError final : public Error {
+ public:
+  std::string display() const override { return "expected value at line 1 column 1"; }
+  std::string debug() const override { return "Error(\"expected value\", line: 1, column: 1)"; }
+};
+
 TEST(ServerToolsErrorText, VariantsAndSources) {
-  const ServerToolsError conn(ServerToolsError::Connection{
-      HttpError(HttpError::Kind::Status, "https://relay/create_room/3", "HTTP response code said error", 503)});
-  EXPECT_EQ(conn.display(), "Failed connecting to server: `the server answered https://relay/create_room/3 with status 503`");
-  EXPECT_EQ(conn.debug(),
-            "Connection(HttpError { kind: Status, url: \"https://relay/create_room/3\", status: 503, detail: "
-            "\"HTTP response code said error\" })");
-  ASSERT_NE(conn.source(), nullptr);
-  EXPECT_EQ(conn.source()->display(), "the server answered https://relay/create_room/3 with status 503");
-
-  const ServerToolsError uuid(ServerToolsError::UUIDParsing{RoomUuidParseError::odd_length()});
-  EXPECT_EQ(uuid.display(), "Failed parsing UUID response: `Odd number of digits`");
-  EXPECT_EQ(uuid.debug(), "UUIDParsing(OddLength)");
-
-  const ServerToolsError json(ServerToolsError::JsonParsing{box_error<TextError>("expected value")});
-  EXPECT_EQ(json.display(), "Failed parsing JSON response: `expected value`");
+  struct Case {
+    ServerToolsError error;
+    std::string display;
+    std::string debug;
+    std::string source;  // the source's display: every variant has one
+  };
+  const std::vector<Case> cases = {
+      {ServerToolsError::Connection{HttpError(HttpError::Kind::Status, "https://relay/create_room/3",
+                                              "HTTP response code said error", 503)},
+       "Failed connecting to server: `the server answered https://relay/create_room/3 with status 503`",
+       "Connection(HttpError { kind: Status, url: \"https://relay/create_room/3\", status: 503, detail: "
+       "\"HTTP response code said error\" })",
+       "the server answered https://relay/create_room/3 with status 503"},
+      {ServerToolsError::JsonParsing{box_error<JsonError>()},
+       "Failed parsing JSON response: `expected value at line 1 column 1`",
+       "JsonParsing(Error(\"expected value\", line: 1, column: 1))", "expected value at line 1 column 1"},
+      {ServerToolsError::UUIDParsing{RoomUuidParseError::odd_length()},
+       "Failed parsing UUID response: `Odd number of digits`", "UUIDParsing(OddLength)", "Odd number of digits"},
+      {ServerToolsError::UUIDParsing{RoomUuidParseError::invalid_string_length(34)},
+       "Failed parsing UUID response: `Invalid string length, expected 32 characters, found: 34`",
+       "UUIDParsing(InvalidStringLength { len: 34 })", "Invalid string length, expected 32 characters, found: 34"},
+      {ServerToolsError::UUIDParsing{RoomUuidParseError::invalid_hex_character(U'x', 3)},
+       "Failed parsing UUID response: `Invalid character 'x' at position 3`",
+       "UUIDParsing(InvalidHexCharacter { c: 'x', index: 3 })", "Invalid character 'x' at position 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.debug);
+    EXPECT_EQ(c.error.display(), c.display);
+    EXPECT_EQ(c.error.debug(), c.debug);
+    ASSERT_NE(c.error.source(), nullptr);
+    EXPECT_EQ(c.error.source()->display(), c.source);
+  }
 }
 
 TEST(RetryRules, WhichFailuresAreRetried) {

@@ -1,0 +1,84 @@
+/*
+ * The library's function interface, in the platform C calling convention.
+ *
+ * Records
+ * - ConstStr: a borrowed byte text {ptr, len}. Inputs are borrowed for the
+ *   duration of the call; the library copies what it keeps. ptr may be null
+ *   only when len is 0. Outputs handed to a callback belong to the library and
+ *   are valid only until the callback returns; an empty output is {NULL, 0}.
+ * - HeapString: a text the library allocated for the receiver, exactly len
+ *   bytes, no terminator. The receiver owns it and gives it back with
+ *   velto_dealloc_heap_string.
+ * - ResultFFI: {message, code}. Success is exactly {{NULL, 0}, 0}; otherwise
+ *   code is negative and message is a HeapString owned by the receiver.
+ *
+ * Codes: -1 room id, -2 host authority, -3 secret share, -4 message (hash),
+ * -6 party count or threshold, -8 failure of an accepted operation, -9 keygen
+ * secret, -10 keygen id(s), -11 derivation path, -12 xpriv, -13 spriv,
+ * -14 API key, -15 private key, -16 tweak, -17 xpub, -18 spub, -19 public key,
+ * -20 chain code, -253 null pointer (out-pointer or callback), -254 panic.
+ *
+ * Asynchronous functions check and copy their arguments, start one detached
+ * task and return success; the task then calls the callback exactly once,
+ * from a library worker thread, possibly before the starting function has
+ * returned. A refused call never calls its callback. A null callback is
+ * refused with -253. The context pointer is handed back unchanged and never
+ * read.
+ *
+ * Functions that hand out texts through out-pointers check every out-pointer
+ * before storing anything: if one of them is null the call returns -253 and
+ * nothing is stored.
+ */
+#ifndef VELTO_H
+#define VELTO_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct ConstStr {
+  const uint8_t* ptr;
+  uint64_t len;
+} ConstStr;
+
+typedef struct HeapString {
+  uint8_t* ptr;
+  uint64_t len;
+} HeapString;
+
+typedef struct ResultFFI {
+  HeapString message;
+  int32_t code;
+} ResultFFI;
+
+/* Completion of an operation with one output text. */
+typedef void (*SingleCallback)(void* context, ConstStr output, ResultFFI result);
+/* Completion of an operation with two output texts. */
+typedef void (*DoubleCallback)(void* context, ConstStr first, ConstStr second, ResultFFI result);
+
+/* Gives back a HeapString the library handed out. Does nothing when ptr is
+ * null or len is 0. The bytes are wiped before the memory is freed. */
+void velto_dealloc_heap_string(uint8_t* ptr, uint64_t len);
+
+/* A fresh transport key pair: the keygen id (Base58 of the X25519 public key)
+ * and the keygen secret (64 lowercase hex digits of the private key). */
+ResultFFI velto_init_keygen(HeapString* keygen_id_out, HeapString* keygen_secret_out);
+
+/* SHA-256 and Keccak-256 (padding byte 0x01) of input[0..len) into hash32[0..32).
+ * input may be null only when len is 0; hash32 must not be null. A broken
+ * precondition prints its message to stderr and aborts the process. */
+void velto_sha256(const uint8_t* input, uint64_t len, uint8_t* hash32);
+void velto_keccak256(const uint8_t* input, uint64_t len, uint8_t* hash32);
+
+/* Asks the relay at host (an authority: host and optional port, no scheme)
+ * for a room of n parties (1 to 8192; otherwise -8). The callback receives the
+ * room id as 32 lowercase hex digits, or code -8 / -254. */
+ResultFFI velto_create_room(ConstStr host, uint16_t n, ConstStr api_key, SingleCallback callback, void* context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELTO_H */
