@@ -183,23 +183,11 @@ class WsRoomError final : public velto::Error {
     requires std::is_constructible_v<Value, V>
   WsRoomError(V v) : value_(std::move(v)) {}
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
+  VELTO_VARIANT_ERROR_ACCESSORS
 
   // Whether this is a handshake that failed on a message that did not
   // decrypt (the operation reports it as the decryption error kind).
   bool is_decryption_failure() const noexcept;
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
 
  private:
   Value value_;

@@ -3,29 +3,15 @@
 #include <string>
 
 #include "crypto/error.hpp"
+#include "server-tools/uri_chars.hpp"
 
 namespace velto::server_tools {
 
 namespace {
 
-bool is_unreserved(unsigned char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == '_' || c == '~';
-}
-
-bool is_sub_delim(unsigned char c) noexcept {
-  switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')':
-    case '*': case '+': case ',': case ';': case '=':
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_hex_digit(unsigned char c) noexcept {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+using uri::is_hex_digit;
+using uri::is_sub_delim;
+using uri::is_unreserved;
 
 // Every character is allowed by `allowed` or starts a complete %XX escape.
 template <class Pred>

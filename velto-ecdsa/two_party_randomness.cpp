@@ -10,20 +10,6 @@ namespace asio = boost::asio;
 
 namespace velto::ecdsa {
 
-namespace detail {
-
-bool is_operation_aborted(const std::exception_ptr& e) noexcept {
-  try {
-    std::rethrow_exception(e);
-  } catch (const boost::system::system_error& se) {
-    return se.code() == asio::error::operation_aborted;
-  } catch (...) {
-    return false;
-  }
-}
-
-}  // namespace detail
-
 namespace {
 
 using Step = asio::awaitable<std::expected<void, EcdsaSignerInitError>>;
@@ -98,7 +84,7 @@ asio::awaitable<std::expected<PresignPairwiseSetup, EcdsaSignerInitError>> presi
   for (std::size_t i = 0; i < peers.size(); ++i) {
     const PartyId p = peers[i];
     PeerExecutor pair(zeta_executor.child_pair(std::min(own, p), std::max(own, p)), p);
-    branches.push_back(detail::into_slot<crypto::SecretArray<32>, EcdsaSignerInitError>(
+    branches.push_back(async::detail::fill_slot<crypto::SecretArray<32>, EcdsaSignerInitError>(
         two_party_randomness(std::move(pair)), seeds[i]));
   }
   for (std::size_t i = 0; i < peers.size(); ++i) {

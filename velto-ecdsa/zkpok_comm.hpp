@@ -68,19 +68,7 @@ class ZkpokCommError final : public Error {
     requires std::is_constructible_v<Value, V>
   ZkpokCommError(V value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
 
-  const Value& value() const noexcept { return value_; }
-  template <class V>
-  bool is() const noexcept {
-    return std::holds_alternative<V>(value_);
-  }
-  template <class V>
-  const V* get_if() const noexcept {
-    return std::get_if<V>(&value_);
-  }
-
-  std::string display() const override;
-  std::string debug() const override;
-  const Error* source() const noexcept override;
+  VELTO_VARIANT_ERROR_ACCESSORS
 
  private:
   Value value_;

@@ -6,6 +6,7 @@
 
 #include "crypto/bytes.hpp"
 #include "sised/secp256k1_codec.hpp"
+#include "velto-mpc-infra/async/join_all.hpp"
 #include "velto-mpc-infra/broadcast.hpp"
 #include "velto-mpc-infra/buffered_poll.hpp"
 
@@ -19,57 +20,10 @@ using crypto::Point;
 using crypto::Scalar;
 
 // ---------------------------------------------------------------------------
-// Running steps side by side until the first failure.
+// Steps run side by side (joined with async::join_until_first_failure).
 
 template <class E>
 using Step = asio::awaitable<std::expected<void, E>>;
-
-// Cancels the remaining steps once one has failed or thrown.
-struct StopAtFirstFailure {
-  template <class R>
-  asio::cancellation_type_t operator()(const std::exception_ptr& thrown, const R& result) const noexcept {
-    return thrown || !result ? asio::cancellation_type::terminal : asio::cancellation_type::none;
-  }
-};
-
-bool is_operation_aborted(const std::exception_ptr& e) {
-  try {
-    std::rethrow_exception(e);
-  } catch (const boost::system::system_error& se) {
-    return se.code() == asio::error::operation_aborted;
-  } catch (...) {
-    return false;
-  }
-}
-
-// Runs every step side by side on the calling coroutine's strand and waits
-// until all have succeeded or one has failed. The first failure (in the
-// order of completion) cancels the others, which end at their current wait
-// and release what they hold; that failure is returned. An exception other
-// than a step's cancellation (a panic) is rethrown once all have ended.
-template <class E>
-asio::awaitable<std::expected<void, E>> run_until_first_failure(std::vector<Step<E>> steps) {
-  if (steps.empty()) co_return std::expected<void, E>();
-  auto ex = co_await asio::this_coro::executor;
-  using Op = decltype(asio::co_spawn(ex, std::declval<Step<E>>(), asio::deferred));
-  std::vector<Op> ops;
-  ops.reserve(steps.size());
-  for (auto& step : steps) ops.push_back(asio::co_spawn(ex, std::move(step), asio::deferred));
-  auto [order, thrown, results] = co_await asio::experimental::make_parallel_group(std::move(ops))
-                                      .async_wait(StopAtFirstFailure{}, asio::use_awaitable);
-  std::exception_ptr aborted;
-  for (const std::size_t i : order) {
-    if (thrown[i]) {
-      if (!is_operation_aborted(thrown[i])) std::rethrow_exception(thrown[i]);
-      if (!aborted) aborted = thrown[i];
-      continue;
-    }
-    if (!results[i]) co_return std::unexpected(std::move(results[i].error()));
-  }
-  // Every step was cancelled from outside: pass the cancellation on.
-  if (aborted) std::rethrow_exception(aborted);
-  co_return std::expected<void, E>();
-}
 
 using VssStep = Step<SecretSharingError>;
 
@@ -209,7 +163,7 @@ asio::awaitable<std::expected<DealtShare, SecretSharingError>> vss_receive(Proto
     std::vector<VssStep> waits;
     waits.push_back(receive_share(receiving, dealer, share));
     waits.push_back(receive_commitments(receiving.child(kVssBroadcastLabel), dealer, commitments));
-    auto both = co_await run_until_first_failure(std::move(waits));
+    auto both = co_await async::join_until_first_failure(std::move(waits));
     if (!both) co_return std::unexpected(std::move(both.error()));
   }
 
@@ -257,7 +211,7 @@ asio::awaitable<std::expected<std::pair<Point, VssShare>, JointVssError>> joint_
     steps.push_back(broadcast_metadata(std::move(metadata), std::move(expected_public_point), announced));
     for (std::size_t i = 0; i < dealers.size(); ++i)
       steps.push_back(receive_into(std::move(receiving[i]), dealers[i], threshold, received[i]));
-    auto all = co_await run_until_first_failure(std::move(steps));
+    auto all = co_await async::join_until_first_failure(std::move(steps));
     if (!all) co_return std::unexpected(JointVssError::vss(std::move(all.error())));
   }
 

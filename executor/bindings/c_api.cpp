@@ -8,6 +8,7 @@
 #include <typeinfo>
 
 #include "crypto/bytes.hpp"
+#include "server-tools/uri_chars.hpp"
 
 namespace velto::executor::ffi {
 
@@ -131,27 +132,9 @@ namespace {
 
 using Kind = InvalidUri::Kind;
 
-bool is_alpha_num(unsigned char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool is_unreserved(unsigned char c) noexcept {
-  return is_alpha_num(c) || c == '-' || c == '.' || c == '_' || c == '~';
-}
-
-bool is_sub_delim(unsigned char c) noexcept {
-  switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')':
-    case '*': case '+': case ',': case ';': case '=':
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_hex_digit(unsigned char c) noexcept {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+using server_tools::uri::is_hex_digit;
+using server_tools::uri::is_sub_delim;
+using server_tools::uri::is_unreserved;
 
 // A character that may appear somewhere in an authority.
 bool is_authority_char(unsigned char c) noexcept {
