@@ -102,20 +102,31 @@ ExecutorFailure room_error_to_failure(WsRoomError error) {
 
 namespace {
 
-server_tools::Uri join_address(const JoinRequest& request, const noise::NoiseKeyPair& own) {
+// The join address, or the failed connection of an authority the address
+// cannot hold (the host check does not read the port's digits, so "relay:abc"
+// arrives here). Such an address never connects, so it is not retried.
+std::expected<server_tools::Uri, ExecutorFailure> join_address(const JoinRequest& request,
+                                                               const noise::NoiseKeyPair& own) {
   server_tools::JoinRoomQuery query;
   query.op = request.op;
   query.t = request.t;
   query.n = request.n;
-  return server_tools::join_room_uri(request.host, request.room, own.public_key().bytes(), std::move(query));
+  auto address = server_tools::try_join_room_uri(request.host, request.room, own.public_key().bytes(), std::move(query));
+  if (!address) {
+    WebSocketClientError error("URL error: invalid authority `" + request.host.authority + "`");
+    WsRoomError::WebsocketError e{box_error<WebSocketClientError>(std::move(error))};
+    return std::unexpected(room_error_to_failure(WsRoomError(std::move(e))));
+  }
+  return std::move(*address);
 }
 
 }  // namespace
 
 asio::awaitable<std::expected<std::pair<JoinedRoom, std::map<PartyId, noise::PublicKey>>, ExecutorFailure>>
 join_room_keygen_type(JoinRequest request, noise::NoiseKeyPair own, std::vector<noise::PublicKey> keygen_ids) {
-  const server_tools::Uri address = join_address(request, own);
-  auto ws = co_await connect_with_retry(address, request.timings);
+  auto address = join_address(request, own);
+  if (!address) co_return std::unexpected(std::move(address.error()));
+  auto ws = co_await connect_with_retry(*address, request.timings);
   if (!ws) co_return std::unexpected(room_error_to_failure(std::move(ws.error())));
   auto waited = co_await await_room_keygen_type(std::move(*ws), keygen_ids, own, request.timings);
   if (!waited) co_return std::unexpected(room_error_to_failure(std::move(waited.error())));
@@ -130,8 +141,9 @@ join_room_keygen_type(JoinRequest request, noise::NoiseKeyPair own, std::vector<
 
 asio::awaitable<std::expected<JoinedRoom, ExecutorFailure>> join_room_sign_type(
     JoinRequest request, noise::NoiseKeyPair own, std::map<PartyId, noise::PublicKey> parties) {
-  const server_tools::Uri address = join_address(request, own);
-  auto ws = co_await connect_with_retry(address, request.timings);
+  auto address = join_address(request, own);
+  if (!address) co_return std::unexpected(std::move(address.error()));
+  auto ws = co_await connect_with_retry(*address, request.timings);
   if (!ws) co_return std::unexpected(room_error_to_failure(std::move(ws.error())));
   auto waited = co_await await_room_sign_type(std::move(*ws), parties, own, request.timings);
   if (!waited) co_return std::unexpected(room_error_to_failure(std::move(waited.error())));

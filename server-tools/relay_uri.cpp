@@ -75,9 +75,15 @@ bool valid_path_and_query(std::string_view pq) noexcept {
   });
 }
 
-Uri build_uri(const HostAuthority& host, std::string_view secure, std::string_view plain, std::string path_and_query) {
-  if (!valid_authority(host.authority) || !valid_path_and_query(path_and_query)) panic(std::string(kInvalidUriPanic));
+std::optional<Uri> build_uri(const HostAuthority& host, std::string_view secure, std::string_view plain,
+                             std::string path_and_query) {
+  if (!valid_authority(host.authority) || !valid_path_and_query(path_and_query)) return std::nullopt;
   return Uri{std::string(host.tls ? secure : plain), host.authority, std::move(path_and_query)};
+}
+
+Uri expect_valid(std::optional<Uri> uri) {
+  if (!uri) panic(std::string(kInvalidUriPanic));
+  return std::move(*uri);
 }
 
 }  // namespace
@@ -101,8 +107,8 @@ std::string join_query_text(const JoinRoomQuery& query) {
   return out;
 }
 
-Uri join_room_uri(const HostAuthority& host, const RoomUuid& room, const crypto::ByteArray<32>& client_id,
-                  JoinRoomQuery query) {
+std::optional<Uri> try_join_room_uri(const HostAuthority& host, const RoomUuid& room,
+                                     const crypto::ByteArray<32>& client_id, JoinRoomQuery query) {
   std::string pq;
   pq.reserve(11 + 32 + 1 + 64 + 1 + 48);
   pq += "/join_room/";
@@ -114,8 +120,15 @@ Uri join_room_uri(const HostAuthority& host, const RoomUuid& room, const crypto:
   return build_uri(host, "wss", "ws", std::move(pq));
 }
 
-Uri create_room_uri(const HostAuthority& host, std::uint16_t n) {
+std::optional<Uri> try_create_room_uri(const HostAuthority& host, std::uint16_t n) {
   return build_uri(host, "https", "http", "/create_room/" + std::to_string(n));
 }
+
+Uri join_room_uri(const HostAuthority& host, const RoomUuid& room, const crypto::ByteArray<32>& client_id,
+                  JoinRoomQuery query) {
+  return expect_valid(try_join_room_uri(host, room, client_id, std::move(query)));
+}
+
+Uri create_room_uri(const HostAuthority& host, std::uint16_t n) { return expect_valid(try_create_room_uri(host, n)); }
 
 }  // namespace velto::server_tools

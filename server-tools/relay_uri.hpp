@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,14 @@ Uri join_room_uri(const HostAuthority& host, const RoomUuid& room, const crypto:
 
 // https://{authority}/create_room/{n} ("http" when the TLS flag is clear).
 Uri create_room_uri(const HostAuthority& host, std::uint16_t n);
+
+// The same addresses, or nothing when the URI grammar refuses a part. The host
+// check of the function interface does not look at the port's digits, so an
+// authority such as "relay:abc" reaches the operations: they report it as a
+// failed connection instead of panicking.
+std::optional<Uri> try_join_room_uri(const HostAuthority& host, const RoomUuid& room,
+                                     const crypto::ByteArray<32>& client_id, JoinRoomQuery query);
+std::optional<Uri> try_create_room_uri(const HostAuthority& host, std::uint16_t n);
 
 inline constexpr std::string_view kInvalidUriPanic =
     "We use a valid authority, valid scheme, and a valid path so should never fail";

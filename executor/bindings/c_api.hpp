@@ -25,7 +25,8 @@
 // makes sure the library runtime exists, starts the task detached on a strand
 // of its own and returns success. The task then calls the callback exactly
 // once:
-//   - success: the output text(s) (lent for the call only) and {null, 0, 0};
+//   - success: the output text(s) (lent for the call only, wiped after it)
+//     and {null, 0, 0};
 //   - failure: {null, 0} for every output and code -8 whose context is the
 //     ExecutorFailure (through error_to_result_ffi, which logs one line);
 //   - panic (velto::Panic or any other exception escaping the body): {null, 0}
@@ -50,6 +51,7 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/bytes.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/error.hpp"
 #include "executor/runtime.hpp"
@@ -217,11 +219,18 @@ boost::asio::awaitable<std::expected<Output, FfiResult>> run_body(Body& body) {
   co_return std::move(*out);
 }
 
+// Output texts may hold secrets (share texts, private keys): wiped once the
+// callback has returned.
+inline void wipe_output(std::string& text) noexcept {
+  if (!text.empty()) crypto::secure_wipe(text.data(), text.size());
+}
+
 template <class Body>
 boost::asio::awaitable<void> single_task(Body body, SingleCallback cb, void* ctx) {
   auto outcome = co_await run_body<std::string>(body);
   if (outcome) {
     cb(ctx, lend(*outcome), success());
+    wipe_output(*outcome);
   } else {
     cb(ctx, ConstStr{nullptr, 0}, to_result_ffi(outcome.error()));
   }
@@ -232,6 +241,8 @@ boost::asio::awaitable<void> double_task(Body body, DoubleCallback cb, void* ctx
   auto outcome = co_await run_body<DoubleOutput>(body);
   if (outcome) {
     cb(ctx, lend(outcome->first), lend(outcome->second), success());
+    wipe_output(outcome->first);
+    wipe_output(outcome->second);
   } else {
     cb(ctx, ConstStr{nullptr, 0}, ConstStr{nullptr, 0}, to_result_ffi(outcome.error()));
   }

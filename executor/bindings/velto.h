@@ -53,6 +53,19 @@ typedef struct ResultFFI {
   int32_t code;
 } ResultFFI;
 
+/* A borrowed list of texts: count consecutive ConstStr records. */
+typedef struct ConstStrArray {
+  const ConstStr* ptr;
+  uint64_t count;
+} ConstStrArray;
+
+/* A borrowed list of unsigned 32-bit integers (a BIP32 derivation path,
+ * first index first). */
+typedef struct U32Array {
+  const uint32_t* ptr;
+  uint64_t count;
+} U32Array;
+
 /* Completion of an operation with one output text. */
 typedef void (*SingleCallback)(void* context, ConstStr output, ResultFFI result);
 /* Completion of an operation with two output texts. */
@@ -76,6 +89,45 @@ void velto_keccak256(const uint8_t* input, uint64_t len, uint8_t* hash32);
  * for a room of n parties (1 to 8192; otherwise -8). The callback receives the
  * room id as 32 lowercase hex digits, or code -8 / -254. */
 ResultFFI velto_create_room(ConstStr host, uint16_t n, ConstStr api_key, SingleCallback callback, void* context);
+
+/* ---------------------------------------------------------------------------
+ * Threshold ECDSA (secp256k1).
+ *
+ * Keygen-type operations (keygen, refresh, reshare, import) deliver the group
+ * public key as 130 lowercase hex digits (uncompressed SEC1) and the party's
+ * new share text. Signing delivers hex of r || s || v (27 + recovery id) ||
+ * DER. The export delivers the xprv text at the receiver and no output at
+ * every other party. */
+
+ResultFFI velto_ecdsa_keygen(uint16_t n, uint16_t t, ConstStr keygen_secret, ConstStr room_uuid, ConstStr host_url,
+                             ConstStrArray keygen_ids, DoubleCallback callback, void* context);
+ResultFFI velto_ecdsa_sign(ConstStr secret_share, ConstStr msg_hash, ConstStr room_uuid, ConstStr host_url,
+                           U32Array derivation_path, SingleCallback callback, void* context);
+ResultFFI velto_ecdsa_refresh(ConstStr secret_share, DoubleCallback callback, void* context, ConstStr room_uuid,
+                              ConstStr host_url);
+ResultFFI velto_ecdsa_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret, ConstStrArray keygen_ids,
+                                        ConstStr room_uuid, ConstStr host_url, DoubleCallback callback,
+                                        void* context);
+ResultFFI velto_ecdsa_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
+                                              ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                              DoubleCallback callback, void* context);
+ResultFFI velto_ecdsa_export_full_private_key(ConstStr secret_share, ConstStr export_to, ConstStr room_uuid,
+                                              ConstStr host_url, SingleCallback callback, void* context);
+ResultFFI velto_ecdsa_import_private_key_recipient(uint16_t threshold, ConstStr keygen_secret,
+                                                   ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                   DoubleCallback callback, void* context);
+ResultFFI velto_ecdsa_import_private_key_importer(uint16_t threshold, ConstStr private_key, ConstStr keygen_secret,
+                                                  ConstStr room_uuid, ConstStr host_url, ConstStrArray keygen_ids,
+                                                  ConstStr chain_code, DoubleCallback callback, void* context);
+
+/* Local ECDSA functions: run on the calling thread; the output goes to *out
+ * (checked last; -253 when null, nothing stored). */
+ResultFFI velto_ecdsa_derive_pubkey(ConstStr secret_share, U32Array derivation_path, HeapString* out);
+ResultFFI velto_ecdsa_get_xpub(ConstStr secret_share, HeapString* out);
+ResultFFI velto_ecdsa_derive_pubkey_from_xpub(ConstStr xpub, U32Array derivation_path, HeapString* out);
+ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString* out);
+ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
+ResultFFI velto_ecdsa_derive_private_key_from_xpriv(ConstStr xpriv, U32Array derivation_path, HeapString* out);
 
 #ifdef __cplusplus
 }

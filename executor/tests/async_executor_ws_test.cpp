@@ -333,6 +333,28 @@ TEST_F(RelaySessionTest, SignTypeKeepsTheShareIdsOfThePartiesPresent) {
   }
 }
 
+// The host check of the function interface does not read the port, so an
+// authority like "h:abc" reaches the join: both joins fail as a relay failure
+// (Plugin), never with a panic from building the address.
+TEST_F(RelaySessionTest, AuthorityWithoutANumericPortFailsTheJoin) {
+  const std::string text = "URL error: invalid authority `h:abc`";
+  auto r = request(RoomUuid{}, 2, 2);
+  r.host = HostAuthority::with_tls("h:abc");
+  const std::vector<noise::PublicKey> keys = {keypair(1).public_key(), keypair(2).public_key()};
+  auto keygen = block(rt_, join_room_keygen_type(r, keypair(1), keys));
+  ASSERT_FALSE(keygen.has_value());
+  EXPECT_NE(keygen.error().inner().get_if<ExecutorErrorKind::Plugin>(), nullptr);
+  EXPECT_EQ(keygen.error().display(), text);
+
+  std::map<PartyId, noise::PublicKey> share;
+  for (std::uint8_t i = 1; i <= 2; ++i) share.emplace(PartyId::unchecked(i), keypair(i).public_key());
+  r.op = "ecdsa_sign";
+  auto sign = block(rt_, join_room_sign_type(r, keypair(1), share));
+  ASSERT_FALSE(sign.has_value());
+  EXPECT_NE(sign.error().inner().get_if<ExecutorErrorKind::Plugin>(), nullptr);
+  EXPECT_EQ(sign.error().display(), text);
+}
+
 // The room wait's failures, each provoked by what the relay sends first to
 // the only member of a room of two.
 TEST_F(RelaySessionTest, RoomWaitFailures) {

@@ -83,6 +83,26 @@ TEST(CreateRoomFn, ChecksInOrder) {
   }
 }
 
+// The host check does not read the port, so "h:abc" is accepted; the task
+// then fails in order (-8 through the callback), nothing is sent, no panic.
+TEST(CreateRoomFn, PortThatIsNoNumberFailsThroughTheCallback) {
+  CapturedLog log;
+  CallbackRecorder rec;
+  const auto r = take(velto_create_room(cstr("h:abc"), 3, cstr("key"), &CallbackRecorder::single_cb, &rec));
+  ASSERT_EQ(r.code, 0) << r.message;
+  const auto calls = rec.wait_for(1);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_FALSE(calls[0].first.has_value());
+  EXPECT_EQ(calls[0].result.code, -8);
+  const std::string message =
+      "Error Kind: Error in MPC Executor, Context: Failed creating a room: `Failed connecting to server: `could not "
+      "build the request for https://h:abc/create_room/3: invalid authority``";
+  EXPECT_EQ(calls[0].result.message, message);
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].starts_with("Logic Error: display: " + message + ", debug: ")) << lines[0];
+}
+
 class CreateRoomFnRelay : public ::testing::Test {
  protected:
   void SetUp() override {

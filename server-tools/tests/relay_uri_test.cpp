@@ -87,5 +87,21 @@ TEST(RelayUris, PartsTheGrammarRefusesAreBrokenInvariants) {
   expect_panic([] { join_room_uri(HostAuthority::with_tls("relay"), RoomUuid{}, key_of(1), {"op#frag"}); });
 }
 
+// The operations build their addresses from authorities whose port the host
+// check never read: a port that is no number is refused without a panic.
+TEST(RelayUris, FallibleBuildersRefuseWhatTheGrammarRefuses) {
+  for (const char* authority : {"h:abc", "relay:44a", "user@h:-1", "[::1]:x", ""}) {
+    SCOPED_TRACE(authority);
+    EXPECT_FALSE(try_create_room_uri(HostAuthority::with_tls(authority), 2).has_value());
+    EXPECT_FALSE(try_join_room_uri(HostAuthority::with_tls(authority), RoomUuid{}, key_of(1), {"ecdsa_sign"}).has_value());
+  }
+  const auto room = try_create_room_uri(HostAuthority::with_tls("h:8443"), 2);
+  ASSERT_TRUE(room.has_value());
+  EXPECT_EQ(room->text(), "https://h:8443/create_room/2");
+  const auto join = try_join_room_uri(HostAuthority::with_tls("h:8443"), RoomUuid{}, key_of(1), {"ecdsa_sign"});
+  ASSERT_TRUE(join.has_value());
+  EXPECT_EQ(join->text(), join_room_uri(HostAuthority::with_tls("h:8443"), RoomUuid{}, key_of(1), {"ecdsa_sign"}).text());
+}
+
 }  // namespace
 }  // namespace velto::server_tools

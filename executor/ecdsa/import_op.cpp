@@ -1,0 +1,82 @@
+// The import operations: one importer holding a private key (and optionally
+// its chain code) and the recipients named by keygen ids meet in one room
+// and end with a threshold sharing of that key. The caller's own keygen id is
+// added to the set when it was left out.
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include <cstddef>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "crypto/bytes.hpp"
+#include "executor/ecdsa/latest/handlers.hpp"
+#include "executor/ecdsa/operations.hpp"
+#include "executor/lib/dispatch.hpp"
+#include "executor/lib/drivers.hpp"
+
+namespace velto::executor {
+
+namespace {
+
+constexpr std::string_view kEcdsaImportOp = "ecdsa_import";
+constexpr std::string_view kEcdsaImportLabel = "ECDSA Full Private Key Import";
+
+// The own key added, the count checked, the room joined and the label bound:
+// the run, ready for its handler.
+boost::asio::awaitable<std::expected<VersionedHandlers<EcdsaStorableSecretShare>, ExecutorFailure>> join_import(
+    server_tools::HostAuthority host, server_tools::RoomUuid room, std::uint16_t threshold, noise::NoiseKeyPair own,
+    KeygenIdSet keygen_ids, RelayTimings timings) {
+  keygen_ids.insert(own.public_key());
+  const std::size_t n = keygen_ids.size();
+  if (n < 1 || n > kMaxNumberOfParties) {
+    ExecutorErrorKind kind(ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(n)});
+    co_return std::unexpected(ExecutorFailure(std::move(kind)));
+  }
+  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
+  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(std::move(host), room, std::move(own),
+                                                                     std::move(keys), static_cast<std::uint16_t>(n),
+                                                                     threshold, kEcdsaImportOp, std::move(timings));
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaImportLabel));
+  co_return std::move(*driven);
+}
+
+}  // namespace
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_importer_body(
+    EcdsaImportImporterArgs args) {
+  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
+                                     std::move(args.keygen_ids), args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+
+  auto latest = [t = args.threshold, key = std::move(args.private_key),
+                 chain_code = args.chain_code](ProtocolExecutor root) mutable {
+    return ecdsa_import_importer_handler_latest(std::move(root), t, std::move(key), chain_code);
+  };
+  register_handler(*driven, Version::V1_5_0, std::move(latest));
+
+  auto run = std::move(*driven);
+  auto imported = co_await dispatch_versioned(std::move(run));
+  if (!imported) co_return std::unexpected(std::move(imported.error()));
+  co_return ecdsa_keygen_output(*imported);
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_recipient_body(
+    EcdsaImportRecipientArgs args) {
+  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
+                                     std::move(args.keygen_ids), args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+
+  auto latest = [t = args.threshold](ProtocolExecutor root) {
+    return ecdsa_import_recipient_handler_latest(std::move(root), t);
+  };
+  register_handler(*driven, Version::V1_5_0, std::move(latest));
+
+  auto run = std::move(*driven);
+  auto imported = co_await dispatch_versioned(std::move(run));
+  if (!imported) co_return std::unexpected(std::move(imported.error()));
+  co_return ecdsa_keygen_output(*imported);
+}
+
+}  // namespace velto::executor

@@ -1,0 +1,134 @@
+#include "executor/ecdsa/local.hpp"
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "crypto/bytes.hpp"
+#include "crypto/codec.hpp"
+#include "executor/ecdsa_share.hpp"
+#include "velto-ecdsa/error.hpp"
+#include "velto-ecdsa/keys.hpp"
+#include "velto-ecdsa/lagrange.hpp"
+
+namespace velto::executor {
+
+namespace {
+
+std::string uncompressed_hex(const crypto::Point& key) { return crypto::hex_encode(ecdsa::pubkey_to_uncompressed(key)); }
+
+ExecutorFailure extract_failure(ecdsa::EcdsaExtractLibError error) {
+  return into_boxed_handler_error(box_error<ecdsa::EcdsaExtractLibError>(std::move(error)));
+}
+
+// Equal in every field; the secret shares are compared in constant time and
+// only when everything public already matches.
+bool same_entry(const ecdsa::KeyPair& a, const ecdsa::KeyPair& b) {
+  if (a.party_id != b.party_id || a.threshold != b.threshold || a.num_parties != b.num_parties ||
+      a.chain_code != b.chain_code || !(a.public_key == b.public_key))
+    return false;
+  return a.secret_share == b.secret_share;
+}
+
+}  // namespace
+
+std::expected<std::string, ExecutorFailure> ecdsa_share_child_pubkey_hex(const EcdsaStorableSecretShare& share,
+                                                                         std::span<const std::uint32_t> path) {
+  auto child = ecdsa_share_derive_child(share, path);
+  if (!child) return std::unexpected(std::move(child.error()));
+  return uncompressed_hex(child->key_pair.public_key);
+}
+
+ecdsa::Xpub ecdsa_share_xpub(const EcdsaStorableSecretShare& share) {
+  const MaybeBorrowed<ecdsa::KeyPair> key = ecdsa_share_to_keypair(share);
+  return ecdsa::Xpub{key->chain_code, key->public_key, 0, {}, 0};
+}
+
+std::optional<std::string> ecdsa_xpub_child_pubkey_hex(const ecdsa::Xpub& xpub, std::span<const std::uint32_t> path) {
+  const std::optional<ecdsa::DerivedXpub> derived = ecdsa::derive_child_pubkey_path(xpub, path);
+  if (!derived) return std::nullopt;
+  return uncompressed_hex(derived->xpub.public_key);
+}
+
+std::optional<crypto::Scalar> ecdsa_xpriv_child_key(const ecdsa::Xpriv& xpriv, std::span<const std::uint32_t> path) {
+  const ecdsa::Xpub parent{xpriv.chain_code, crypto::Point::base_mul(xpriv.private_key), xpriv.child_number,
+                           xpriv.parent_fingerprint, xpriv.depth};
+  const std::optional<ecdsa::DerivedXpub> derived = ecdsa::derive_child_pubkey_path(parent, path);
+  if (!derived) return std::nullopt;
+  crypto::Scalar child = xpriv.private_key + derived->tweak_sum;
+  // The child public key is not the identity, so the child key is not zero;
+  // checked anyway rather than writing a zero key.
+  if (child.is_zero()) return std::nullopt;
+  return child;
+}
+
+std::string ecdsa_share_export_id(const EcdsaStorableSecretShare& share) {
+  return crypto::base58_encode(share.transport_keypair.public_key().span());
+}
+
+std::expected<ecdsa::Xpriv, ExecutorFailure> ecdsa_offline_export(std::span<const EcdsaStorableSecretShare> shares) {
+  using Extract = ecdsa::EcdsaExtractLibError;
+  std::vector<MaybeBorrowed<ecdsa::KeyPair>> keys;
+  keys.reserve(shares.size());
+  for (const auto& share : shares) keys.push_back(ecdsa_share_to_keypair(share));
+
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t j = i + 1; j < keys.size(); ++j) {
+      if (same_entry(*keys[i], *keys[j])) {
+        return std::unexpected(ExecutorFailure(ExecutorErrorKind::DuplicateSecretShares{}));
+      }
+    }
+  }
+  if (keys.empty()) {
+    return std::unexpected(extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{1, 0}));
+  }
+
+  // The first share given is the reference.
+  const ecdsa::KeyPair& reference = *keys.front();
+  if (keys.size() < reference.threshold) {
+    return std::unexpected(extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{reference.threshold, keys.size()}));
+  }
+  for (const auto& key : keys) {
+    if (!(key->public_key == reference.public_key) || key->chain_code != reference.chain_code) {
+      return std::unexpected(extract_failure(Extract::IncompatibleSecretShares{}));
+    }
+  }
+
+  // Every share takes part: x = Σ λ_i·s_i with λ_i at 0 over the ids of all
+  // shares, the shares of the same party left out of each other's products.
+  std::vector<PartyId> ids;
+  ids.reserve(keys.size());
+  for (const auto& key : keys) ids.push_back(key->party_id);
+  crypto::Scalar x = crypto::Scalar::zero();
+  for (const auto& key : keys) {
+    x += ecdsa::lagrange_coefficient_at(key->party_id, ids, key->party_id) * key->secret_share;
+  }
+  if (!(crypto::Point::base_mul(x) == reference.public_key)) {
+    return std::unexpected(extract_failure(Extract::ReceivedInvalidPrivateKey{}));
+  }
+  return ecdsa::Xpriv{std::move(x), reference.chain_code, 0, {}, 0};
+}
+
+ffi::OwnedHeapString secret_scalar_hex(const crypto::Scalar& key) {
+  const crypto::SecretArray<32> bytes(key.to_bytes());
+  ffi::OwnedHeapString out(ffi::alloc_heap_string(64));
+  const auto digit = [](unsigned v) {
+    // v < 10 ? '0' + v : 'a' + v - 10, without a branch.
+    const unsigned letter = static_cast<unsigned>(9 - static_cast<int>(v)) >> 31;  // 1 when v > 9
+    return static_cast<std::uint8_t>('0' + v + (letter * ('a' - '0' - 10)));
+  };
+  for (std::size_t i = 0; i < 32; ++i) {
+    out.data()[2 * i] = digit(bytes.data()[i] >> 4);
+    out.data()[2 * i + 1] = digit(bytes.data()[i] & 0x0f);
+  }
+  return out;
+}
+
+ffi::OwnedHeapString secret_text(std::string&& text) {
+  ffi::OwnedHeapString out(ffi::make_heap_string(text));
+  crypto::secure_wipe(text.data(), text.size());
+  text.clear();
+  return out;
+}
+
+}  // namespace velto::executor

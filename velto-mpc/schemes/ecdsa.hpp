@@ -1,0 +1,50 @@
+// The ECDSA scheme object of the binding: the relay host text and the library
+// calls that are not protocol runs (keygen identity, room creation, local
+// derivations and the export id).
+#pragma once
+
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <vector>
+
+#include "velto-mpc/error.hpp"
+#include "velto-mpc/ffi/conversions.hpp"
+
+namespace velto::mpc {
+
+struct KeygenIdentity {
+  std::string keygen_id;
+  std::array<std::uint8_t, 32> keygen_secret;
+};
+
+// Shared by both schemes: a fresh keygen identity (the host is not used).
+std::expected<KeygenIdentity, VeltoError> init_keygen();
+// A new room of n parties on the relay at `host`; the room id as delivered.
+boost::asio::awaitable<std::expected<std::string, VeltoError>> create_room(std::string host, std::uint16_t n,
+                                                                          std::string api_key);
+
+class Ecdsa {
+ public:
+  explicit Ecdsa(std::string host_url) : host_url_(std::move(host_url)) {}
+  const std::string& host_url() const noexcept { return host_url_; }
+
+  std::expected<KeygenIdentity, VeltoError> init_keygen() const { return mpc::init_keygen(); }
+  boost::asio::awaitable<std::expected<std::string, VeltoError>> create_room(std::uint16_t n,
+                                                                            std::string api_key) const {
+    return mpc::create_room(host_url_, n, std::move(api_key));
+  }
+  std::expected<EcdsaPublicKey, VeltoError> derive_pubkey(const std::string& secret_share,
+                                                          const std::vector<std::uint32_t>& path) const;
+  std::expected<std::array<std::uint8_t, 32>, VeltoError> derive_private_key_from_xpriv(
+      const std::string& xpriv, const std::vector<std::uint32_t>& path) const;
+  std::expected<std::string, VeltoError> export_id(const std::string& secret_share) const;
+
+ private:
+  std::string host_url_;
+};
+
+}  // namespace velto::mpc
