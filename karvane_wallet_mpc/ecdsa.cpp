@@ -205,56 +205,46 @@ PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* 
       });
 }
 
-PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject* kwargs) {
+// The operations of a party that takes part with its keygen identity alone,
+// the recipient of an import and a new party of a reshare: the same
+// arguments, checks and result.
+using IdentityOperation = ResultFFI (*)(uint16_t, ConstStr, ConstStrArray, ConstStr, ConstStr, DoubleCallback, void*);
+
+PyObject* identity_operation(PyObject* self, PyObject* args, PyObject* kwargs, const char* method,
+                             const char* threshold_name, IdentityOperation operation) {
   PyObject* a[4];
-  if (!py::match_args("PyEcdsa.import_private_key_recipient",
-                      {"room_uuid", "threshold", "keygen_secret", "keygen_ids"}, args, kwargs, a))
+  if (!py::match_args(method, {"room_uuid", threshold_name, "keygen_secret", "keygen_ids"}, args, kwargs, a))
     return nullptr;
   std::string room;
   std::uint16_t threshold = 0;
   Bytes secret;
   Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "threshold", threshold) ||
+  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], threshold_name, threshold) ||
       !py::to_byte_list(a[2], "keygen_secret", secret) || !py::to_text_list(a[3], "keygen_ids", ids))
     return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, threshold, secret, ids]() -> awaitable<Maker> {
-    if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    const auto secret_hex = mpc::to_ffi(as32(secret));
-    const mpc::ConstStrList id_list(ids);
-    auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_ecdsa_import_private_key_recipient(threshold, mpc::const_str(secret_hex.view()), id_list.array(),
-                                                      mpc::const_str(room), mpc::const_str(host), cb, ctx);
-    };
-    auto r = co_await mpc::async_ffi_double(call);
-    co_return keygen_result(std::move(r));
-  });
+  return bridge::spawn(
+      [host = ecdsa_of(self).host_url(), room, threshold, secret, ids, operation]() -> awaitable<Maker> {
+        if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
+        if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
+        const auto secret_hex = mpc::to_ffi(as32(secret));
+        const mpc::ConstStrList id_list(ids);
+        auto call = [&](DoubleCallback cb, void* ctx) {
+          return operation(threshold, mpc::const_str(secret_hex.view()), id_list.array(), mpc::const_str(room),
+                           mpc::const_str(host), cb, ctx);
+        };
+        auto r = co_await mpc::async_ffi_double(call);
+        co_return keygen_result(std::move(r));
+      });
+}
+
+PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return identity_operation(self, args, kwargs, "PyEcdsa.import_private_key_recipient", "threshold",
+                            &velto_ecdsa_import_private_key_recipient);
 }
 
 PyObject* reshare_new_party(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[4];
-  if (!py::match_args("PyEcdsa.reshare_new_party", {"room_uuid", "new_threshold", "keygen_secret", "keygen_ids"},
-                      args, kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t threshold = 0;
-  Bytes secret;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "new_threshold", threshold) ||
-      !py::to_byte_list(a[2], "keygen_secret", secret) || !py::to_text_list(a[3], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, threshold, secret, ids]() -> awaitable<Maker> {
-    if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    const auto secret_hex = mpc::to_ffi(as32(secret));
-    const mpc::ConstStrList id_list(ids);
-    auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_ecdsa_reshare_new_party(threshold, mpc::const_str(secret_hex.view()), id_list.array(),
-                                           mpc::const_str(room), mpc::const_str(host), cb, ctx);
-    };
-    auto r = co_await mpc::async_ffi_double(call);
-    co_return keygen_result(std::move(r));
-  });
+  return identity_operation(self, args, kwargs, "PyEcdsa.reshare_new_party", "new_threshold",
+                            &velto_ecdsa_reshare_new_party);
 }
 
 PyObject* reshare_remaining_party(PyObject* self, PyObject* args, PyObject* kwargs) {

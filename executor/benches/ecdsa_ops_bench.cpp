@@ -21,22 +21,8 @@ using velto::executor::testing::Completion;
 using velto::executor::testing::cstr;
 using velto::executor::testing::LocalRelay;
 using velto::executor::testing::take;
-
-struct Identity {
-  std::string id;
-  std::string secret;
-};
-
-Identity new_identity() {
-  HeapString id{nullptr, 0};
-  HeapString secret{nullptr, 0};
-  (void)take(velto_init_keygen(&id, &secret));
-  Identity out{std::string(reinterpret_cast<const char*>(id.ptr), id.len),
-               std::string(reinterpret_cast<const char*>(secret.ptr), secret.len)};
-  velto_dealloc_heap_string(id.ptr, id.len);
-  velto_dealloc_heap_string(secret.ptr, secret.len);
-  return out;
-}
+using velto::executor::testing::Identity;
+using velto::executor::testing::new_identity;
 
 // One (2, 3) key generation; every party's completion.
 std::vector<Completion> keygen_2_of_3(LocalRelay& relay, const std::vector<Identity>& ids) {

@@ -10,6 +10,7 @@
 
 #include "crypto/codec.hpp"
 #include "executor/api_type.hpp"
+#include "executor/bindings/args.hpp"
 #include "executor/bindings/c_api.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/ecdsa/local.hpp"
@@ -29,19 +30,15 @@ ResultFFI hand_over(HeapString* out, const std::string& text) {
   return hand_over(out, ffi::OwnedHeapString(ffi::make_heap_string(text)));
 }
 
-std::expected<std::vector<std::uint32_t>, FfiError> path_arg(U32Array path) {
-  return ffi::u32_array_arg(path.ptr, path.count, FfiErrorKind::InvalidDerivationElement);
-}
-
 }  // namespace
 }  // namespace velto::executor
 
 extern "C" ResultFFI velto_ecdsa_derive_pubkey(ConstStr secret_share, U32Array derivation_path, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
-    auto share = ffi::decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+    auto share = ffi::ecdsa_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
-    auto path = path_arg(derivation_path);
+    auto path = ffi::derivation_path_arg(derivation_path);
     if (!path) return ffi::refuse(std::move(path.error()));
     auto key = ecdsa_share_child_pubkey_hex(*share, *path);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement, std::move(key.error())));
@@ -52,7 +49,7 @@ extern "C" ResultFFI velto_ecdsa_derive_pubkey(ConstStr secret_share, U32Array d
 extern "C" ResultFFI velto_ecdsa_get_xpub(ConstStr secret_share, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
-    auto share = ffi::decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+    auto share = ffi::ecdsa_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
     return hand_over(out, velto::ecdsa::xpub_to_string(ecdsa_share_xpub(*share)));
   });
@@ -63,7 +60,7 @@ extern "C" ResultFFI velto_ecdsa_derive_pubkey_from_xpub(ConstStr xpub, U32Array
   return ffi::guarded([&]() -> ResultFFI {
     auto parent = ffi::decode_arg(xpub, FfiErrorKind::InvalidXpub, velto::ecdsa::parse_xpub);
     if (!parent) return ffi::refuse(std::move(parent.error()));
-    auto path = path_arg(derivation_path);
+    auto path = ffi::derivation_path_arg(derivation_path);
     if (!path) return ffi::refuse(std::move(path.error()));
     auto key = ecdsa_xpub_child_pubkey_hex(*parent, *path);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement));
@@ -74,7 +71,7 @@ extern "C" ResultFFI velto_ecdsa_derive_pubkey_from_xpub(ConstStr xpub, U32Array
 extern "C" ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
-    auto share = ffi::decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+    auto share = ffi::ecdsa_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
     return hand_over(out, ecdsa_share_export_id(*share));
   });
@@ -89,7 +86,7 @@ extern "C" ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray s
     std::vector<EcdsaStorableSecretShare> decoded;
     decoded.reserve(texts->size());
     for (const ConstStr& text : *texts) {
-      auto share = ffi::decode_arg(text, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+      auto share = ffi::ecdsa_share_arg(text);
       if (!share) return ffi::refuse(std::move(share.error()));
       decoded.push_back(std::move(*share));
     }
@@ -105,7 +102,7 @@ extern "C" ResultFFI velto_ecdsa_derive_private_key_from_xpriv(ConstStr xpriv, U
   return ffi::guarded([&]() -> ResultFFI {
     auto parent = ffi::decode_arg(xpriv, FfiErrorKind::InvalidXpriv, velto::ecdsa::parse_xpriv);
     if (!parent) return ffi::refuse(std::move(parent.error()));
-    auto path = path_arg(derivation_path);
+    auto path = ffi::derivation_path_arg(derivation_path);
     if (!path) return ffi::refuse(std::move(path.error()));
     auto child = ecdsa_xpriv_child_key(*parent, *path);
     if (!child) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement));

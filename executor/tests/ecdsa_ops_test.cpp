@@ -40,27 +40,11 @@ using testing::Completion;
 using testing::cstr;
 using testing::LocalRelay;
 using testing::take;
-
-const std::string kExecutorError = "Error Kind: Error in MPC Executor, Context: ";
+using testing::Identity;
+using testing::kExecutorError;
+using testing::new_identity;
 
 // ------------------------------------------------------------ parties
-
-struct Identity {
-  std::string id;      // keygen id (Base58 of the transport public key)
-  std::string secret;  // keygen secret (64 hex)
-};
-
-Identity new_identity() {
-  HeapString id{nullptr, 0};
-  HeapString secret{nullptr, 0};
-  const auto r = take(velto_init_keygen(&id, &secret));
-  EXPECT_EQ(r.code, 0) << r.message;
-  Identity out{std::string(reinterpret_cast<const char*>(id.ptr), id.len),
-               std::string(reinterpret_cast<const char*>(secret.ptr), secret.len)};
-  velto_dealloc_heap_string(id.ptr, id.len);
-  velto_dealloc_heap_string(secret.ptr, secret.len);
-  return out;
-}
 
 std::vector<ConstStr> cstrs(const std::vector<std::string>& texts) {
   std::vector<ConstStr> out;

@@ -31,25 +31,9 @@ using testing::Completion;
 using testing::cstr;
 using testing::LocalRelay;
 using testing::take;
-
-const std::string kExecutorError = "Error Kind: Error in MPC Executor, Context: ";
-
-// A keygen identity from velto_init_keygen.
-struct Identity {
-  std::string id;
-  std::string secret;
-};
-
-Identity fresh_identity() {
-  HeapString id{nullptr, 0};
-  HeapString secret{nullptr, 0};
-  EXPECT_EQ(take(velto_init_keygen(&id, &secret)).code, 0);
-  Identity out{std::string(reinterpret_cast<const char*>(id.ptr), id.len),
-               std::string(reinterpret_cast<const char*>(secret.ptr), secret.len)};
-  velto_dealloc_heap_string(id.ptr, id.len);
-  velto_dealloc_heap_string(secret.ptr, secret.len);
-  return out;
-}
+using testing::Identity;
+using testing::kExecutorError;
+using testing::new_identity;
 
 // A list of keygen ids as the C caller passes it; keeps the texts alive.
 class IdArray {
@@ -207,7 +191,7 @@ TEST_F(EcdsaRenewRelay, ReshareTwoOfThreeToThreeOfFive) {
   const std::string room = relay_.new_room(5);
 
   // Old parties 0 and 1 stay; old party 2 leaves; three new parties join.
-  const std::vector<Identity> joining = {fresh_identity(), fresh_identity(), fresh_identity()};
+  const std::vector<Identity> joining = {new_identity(), new_identity(), new_identity()};
   std::vector<std::string> ids = {keygen_id_of(old[0]), keygen_id_of(old[1])};
   for (const auto& j : joining) ids.push_back(j.id);
   const IdArray id_array(ids);
@@ -264,7 +248,7 @@ TEST_F(EcdsaRenewRelay, RemainingPartyRefusesBeforeJoining) {
       {"own key missing", {keygen_id_of(old[1]), keygen_id_of(old[2])}, false,
        "Current party missing in remaining parties, transport key: `" + own + "`"},
       {"only itself of a 2-of-3 key", {own}, false, too_few_ones},
-      {"new parties do not count as remaining", {own, fresh_identity().id, fresh_identity().id}, false,
+      {"new parties do not count as remaining", {own, new_identity().id, new_identity().id}, false,
        too_few_ones},
   };
   for (const auto& c : cases) {
@@ -279,12 +263,12 @@ TEST_F(EcdsaRenewRelay, RemainingPartyRefusesBeforeJoining) {
 }
 
 TEST_F(EcdsaRenewRelay, NewPartyMustBeAmongTheKeygenIds) {
-  const Identity self = fresh_identity();
+  const Identity self = new_identity();
   const std::string room(32, 'b');
   const std::string nowhere = "127.0.0.1:1";
   const std::string missing = "Current party missing in remaining parties, transport key: `" + self.id + "`";
   for (const bool null_array : {true, false}) {
-    const IdArray others({fresh_identity().id});
+    const IdArray others({new_identity().id});
     std::vector<Party> party(1);
     const ConstStrArray array = null_array ? ConstStrArray{nullptr, 3} : others.get();
     expect_accepted(velto_ecdsa_reshare_new_party(2, cstr(self.secret), array, cstr(room), cstr(nowhere),
@@ -297,7 +281,7 @@ TEST_F(EcdsaRenewRelay, NewPartyMustBeAmongTheKeygenIds) {
 // A reshare among new parties only: nobody announces a key, and every party
 // ends in an orderly failure.
 TEST_F(EcdsaRenewRelay, ReshareWithoutAnyRemainingPartyFailsEverywhere) {
-  const std::vector<Identity> joining = {fresh_identity(), fresh_identity()};
+  const std::vector<Identity> joining = {new_identity(), new_identity()};
   const IdArray ids({joining[0].id, joining[1].id});
   const std::string room = relay_.new_room(2);
   std::vector<Party> parties(2);
@@ -332,8 +316,8 @@ TEST_F(EcdsaRenewRelay, ImportOfBip32MasterKeyKeepsKeyAndChainCode) {
   ASSERT_EQ(secp256k1_ec_pubkey_create(crypto::secp256k1_ctx(), &expected, key_bytes->data()), 1);
   const std::string key_hex = uncompressed_hex(expected);
 
-  const Identity importer = fresh_identity();
-  const std::vector<Identity> recipients = {fresh_identity(), fresh_identity()};
+  const Identity importer = new_identity();
+  const std::vector<Identity> recipients = {new_identity(), new_identity()};
   // The importer leaves its own id out (it is added); the recipients list
   // every party, themselves included.
   const IdArray importer_ids({recipients[0].id, recipients[1].id});
@@ -370,7 +354,7 @@ TEST_F(EcdsaRenewRelay, ImportOfBip32MasterKeyKeepsKeyAndChainCode) {
 TEST_F(EcdsaRenewRelay, ImporterWithKeyOutsideTheGroupOrderFails) {
   // The group order itself.
   const std::string order = "fffffffffffffffffffffffffffffffebaaedce6af48a03bbfd25e8cd0364141";
-  const Identity importer = fresh_identity();
+  const Identity importer = new_identity();
   const std::string room = relay_.new_room(1);
   std::vector<Party> party(1);
   expect_accepted(velto_ecdsa_import_private_key_importer(1, cstr(order), cstr(importer.secret), cstr(room),
@@ -382,8 +366,8 @@ TEST_F(EcdsaRenewRelay, ImporterWithKeyOutsideTheGroupOrderFails) {
 // Parties that disagree on the threshold bind different prologues and never
 // open their channels: every one of them fails with -8.
 TEST_F(EcdsaRenewRelay, MismatchedThresholdsFailEveryParty) {
-  const Identity importer = fresh_identity();
-  const std::vector<Identity> recipients = {fresh_identity(), fresh_identity()};
+  const Identity importer = new_identity();
+  const std::vector<Identity> recipients = {new_identity(), new_identity()};
   const IdArray all_ids({importer.id, recipients[0].id, recipients[1].id});
   const std::string room = relay_.new_room(3);
   std::vector<Party> parties(3);

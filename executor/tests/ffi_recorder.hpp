@@ -88,4 +88,26 @@ class CallbackRecorder {
   std::vector<Completion> calls_;
 };
 
+// The message prefix of a failed operation (code -8).
+inline const std::string kExecutorError = "Error Kind: Error in MPC Executor, Context: ";
+
+// A keygen identity from velto_init_keygen: the keygen id (Base58) and the
+// keygen secret (64 hex digits); both empty if the call failed.
+struct Identity {
+  std::string id;
+  std::string secret;
+};
+
+inline Identity new_identity() {
+  HeapString id{nullptr, 0};
+  HeapString secret{nullptr, 0};
+  Identity out;
+  if (take(velto_init_keygen(&id, &secret)).code != 0) return out;
+  out.id.assign(reinterpret_cast<const char*>(id.ptr), id.len);
+  out.secret.assign(reinterpret_cast<const char*>(secret.ptr), secret.len);
+  velto_dealloc_heap_string(id.ptr, id.len);
+  velto_dealloc_heap_string(secret.ptr, secret.len);
+  return out;
+}
+
 }  // namespace velto::executor::testing

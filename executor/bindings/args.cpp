@@ -1,0 +1,77 @@
+#include "executor/bindings/args.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "executor/bindings/c_api.hpp"
+
+namespace velto::executor::ffi {
+
+namespace {
+const char* chars(ConstStr s) { return reinterpret_cast<const char*>(s.ptr); }
+
+crypto::ByteArray<32> public_bytes(const crypto::SecretArray<32>& secret) {
+  crypto::ByteArray<32> out{};
+  const auto bytes = secret.span();
+  std::copy(bytes.begin(), bytes.end(), out.begin());
+  return out;
+}
+}  // namespace
+
+std::expected<server_tools::HostAuthority, FfiError> host_arg(ConstStr host_url) {
+  auto authority = decode_arg(host_url, FfiErrorKind::InvalidHostUrl, parse_host_authority);
+  if (!authority) return std::unexpected(std::move(authority.error()));
+  return server_tools::HostAuthority::with_tls(std::move(*authority));
+}
+
+std::expected<server_tools::RoomUuid, FfiError> room_arg(ConstStr room_uuid) {
+  return decode_arg(room_uuid, FfiErrorKind::InvalidUUID, server_tools::parse_room_uuid);
+}
+
+std::expected<std::uint16_t, FfiError> party_count_arg(std::uint16_t value) {
+  if (value == 0 || value > kMaxNumberOfParties) {
+    return std::unexpected(FfiError(FfiErrorKind::InvalidNumberOfParties, InvalidNumberOfParties(value)));
+  }
+  return value;
+}
+
+std::expected<noise::NoiseKeyPair, FfiError> keygen_secret_arg(ConstStr keygen_secret) {
+  return decode_arg(keygen_secret, FfiErrorKind::InvalidKeygenInitKeypair, parse_keygen_secret);
+}
+
+std::expected<noise::PublicKey, FfiError> keygen_id_arg(ConstStr keygen_id) {
+  return decode_arg(keygen_id, FfiErrorKind::InvalidKeygenId, parse_keygen_id);
+}
+
+std::expected<KeygenIdSet, FfiError> optional_keygen_ids_arg(ConstStrArray keygen_ids) {
+  return parse_optional_keygen_ids(keygen_ids.ptr, keygen_ids.count);
+}
+
+std::expected<EcdsaStorableSecretShare, FfiError> ecdsa_share_arg(ConstStr secret_share) {
+  return decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+}
+
+std::expected<crypto::ByteArray<32>, FfiError> msg_hash_arg(ConstStr msg_hash) {
+  auto bytes = parse_hex32_arg(chars(msg_hash), msg_hash.len);
+  if (!bytes) return std::unexpected(FfiError(FfiErrorKind::InvalidMessage, std::move(bytes.error())));
+  return public_bytes(*bytes);
+}
+
+std::expected<crypto::SecretArray<32>, FfiError> private_key_arg(ConstStr private_key) {
+  auto key = parse_hex32_arg(chars(private_key), private_key.len);
+  if (!key) return std::unexpected(FfiError(FfiErrorKind::InvalidPrivateKey, std::move(key.error())));
+  return std::move(*key);
+}
+
+std::expected<std::optional<crypto::ByteArray<32>>, FfiError> chain_code_arg(ConstStr chain_code) {
+  auto code = parse_optional_hex32_arg(chars(chain_code), chain_code.len);
+  if (!code) return std::unexpected(FfiError(FfiErrorKind::InvalidChaincode, std::move(code.error())));
+  if (!*code) return std::optional<crypto::ByteArray<32>>();
+  return std::optional<crypto::ByteArray<32>>(public_bytes(**code));
+}
+
+std::expected<std::vector<std::uint32_t>, FfiError> derivation_path_arg(U32Array path) {
+  return u32_array_arg(path.ptr, path.count, FfiErrorKind::InvalidDerivationElement);
+}
+
+}  // namespace velto::executor::ffi
