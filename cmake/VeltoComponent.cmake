@@ -12,10 +12,12 @@ set(VELTO_WARNINGS -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wcast-align
                    -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2)
 
 if(VELTO_SANITIZE)
-  # The sanitizers' instrumentation makes GCC's flow analysis report
-  # maybe-uninitialized values that are not (the optimised build keeps the
-  # warning).
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+  # Light optimisation and line tables only: the sanitizer build is for
+  # finding faults, and at -O2 with full debug info its heaviest translation
+  # units take twice the time and memory to compile. The sanitizers'
+  # instrumentation also makes GCC's flow analysis report maybe-uninitialized
+  # values that are not (the optimised build keeps that warning).
+  add_compile_options(-O1 -g1 -fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined -Wno-maybe-uninitialized)
   add_link_options(-fsanitize=address,undefined)
 endif()
