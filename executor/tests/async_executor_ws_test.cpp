@@ -16,8 +16,9 @@
 #include <vector>
 
 #include "crypto/blake3.hpp"
+#include "executor/tests/dispatch_fixtures.hpp"
+#include "executor/tests/local_relay.hpp"
 #include "server-tools/create_room.hpp"
-#include "server-tools/tests/support/test_pki.hpp"
 #include "tools/relay/server/relay_server.hpp"
 #include "velto-mpc-infra/async/runtime.hpp"
 #include "velto-mpc-infra/buffered_poll.hpp"
@@ -32,31 +33,8 @@ using server_tools::HostAuthority;
 using server_tools::RoomUuid;
 using namespace std::string_literals;
 
-noise::NoiseKeyPair keypair(std::uint8_t seed) {
-  crypto::ByteArray<32> sk;
-  sk.fill(seed);
-  return *noise::keypair_from_private(sk);
-}
-
-RelayTimings fast_timings() {
-  RelayTimings t;
-  t.connect_first_delay = std::chrono::milliseconds(4);
-  t.connect_final_delay = std::chrono::milliseconds(4 * 256);
-  t.connect_attempt_timeout = std::chrono::seconds(5);
-  t.room_wait = std::chrono::seconds(20);
-  t.per_message = std::chrono::seconds(20);
-  return t;
-}
-
-// block_on needs a default-constructible result; an optional is one.
-template <class T>
-asio::awaitable<std::optional<T>> optional_of(asio::awaitable<T> a) {
-  co_return std::optional<T>(co_await std::move(a));
-}
-template <class T>
-T block(async::Runtime& rt, asio::awaitable<T> a) {
-  return std::move(*rt.block_on(optional_of(std::move(a))));
-}
+using testing::block;
+using testing::keypair;
 
 template <class T>
 T join_task(async::Runtime& rt, async::JoinHandle<T>& h) {
@@ -67,15 +45,7 @@ T join_task(async::Runtime& rt, async::JoinHandle<T>& h) {
 
 class RelaySessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto& pki = server_tools::testing::test_pki();
-    relay_ = std::make_unique<relay::RelayServer>(
-        relay::RelayConfig{"127.0.0.1", 0, pki.trusted.cert_file, pki.trusted.key_file, std::nullopt});
-    auto started = relay_->start();
-    ASSERT_TRUE(started.has_value()) << started.error();
-  }
-
-  HostAuthority host() const { return HostAuthority::with_tls("127.0.0.1:" + std::to_string(relay_->port())); }
+  HostAuthority host() const { return HostAuthority::with_tls(relay_.host()); }
 
   RoomUuid new_room(std::uint16_t n) {
     auto id = block(rt_, server_tools::create_room(host(), n, ""));
@@ -90,7 +60,7 @@ class RelaySessionTest : public ::testing::Test {
     r.op = "ecdsa_keygen";
     r.n = n;
     r.t = t;
-    r.timings = fast_timings();
+    r.timings = testing::fast_relay_timings();
     return r;
   }
 
@@ -111,7 +81,7 @@ class RelaySessionTest : public ::testing::Test {
   }
 
   async::Runtime rt_{4};
-  std::unique_ptr<relay::RelayServer> relay_;
+  testing::LocalRelay relay_;
 };
 
 // Every party sends its id to all, and a personal message to each peer, on
@@ -386,17 +356,17 @@ TEST_F(RelaySessionTest, RoomWaitFailures) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const RoomUuid room = new_room(2);
-    auto timings = fast_timings();
+    auto timings = testing::fast_relay_timings();
     timings.room_wait = std::chrono::milliseconds(300);
     const auto own = keypair(1);
     const auto address = server_tools::join_room_uri(host(), room, own.public_key().bytes(), {"ecdsa_keygen", "ec", 2, 2});
     auto ws = block(rt_, connect_with_retry(address, timings));
     ASSERT_TRUE(ws.has_value());
     // The relay counts the member once its side of the upgrade is done.
-    for (int i = 0; i < 200 && relay_->member_count(server_tools::room_uuid_hex(room)) == 0; ++i)
+    for (int i = 0; i < 200 && relay_.server().member_count(server_tools::room_uuid_hex(room)) == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (c.first) {
-      ASSERT_TRUE(relay_->send_to_member(server_tools::room_uuid_hex(room), 1, c.first->first, c.first->second));
+      ASSERT_TRUE(relay_.server().send_to_member(server_tools::room_uuid_hex(room), 1, c.first->first, c.first->second));
     }
     const std::vector<noise::PublicKey> expected = {keypair(2).public_key()};
     auto waited = block(rt_, await_room_keygen_type(std::move(*ws), expected, own, timings));
@@ -413,13 +383,13 @@ TEST_F(RelaySessionTest, RoomWaitFailures) {
 TEST_F(RelaySessionTest, FramesThatAreNoItemsDoNotRestartTheRoomWait) {
   const RoomUuid room = new_room(2);
   const std::string hex = server_tools::room_uuid_hex(room);
-  auto timings = fast_timings();
+  auto timings = testing::fast_relay_timings();
   timings.room_wait = std::chrono::milliseconds(400);
   const auto own = keypair(1);
   const auto address = server_tools::join_room_uri(host(), room, own.public_key().bytes(), {"ecdsa_keygen", "ec", 2, 2});
   auto ws = block(rt_, connect_with_retry(address, timings));
   ASSERT_TRUE(ws.has_value());
-  for (int i = 0; i < 200 && relay_->member_count(hex) == 0; ++i)
+  for (int i = 0; i < 200 && relay_.server().member_count(hex) == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   // Chatter every 50 ms for 1.5 s: a wait restarted by each frame would
@@ -428,7 +398,7 @@ TEST_F(RelaySessionTest, FramesThatAreNoItemsDoNotRestartTheRoomWait) {
   std::thread chatter([&] {
     for (int i = 0; i < 30; ++i) {
       const auto kind = i % 2 == 0 ? relay::MessageKind::Text : relay::MessageKind::Ping;
-      if (relay_->send_to_member(hex, 1, kind, "chatter")) ++sent;
+      if (relay_.server().send_to_member(hex, 1, kind, "chatter")) ++sent;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });
@@ -477,7 +447,7 @@ TEST(RoomKeyCheck, RoomMustHoldExactlyTheSessionKeys) {
 // Through the relay: the same key joined twice, the other expected key
 // missing. The set-up refuses it before anything is sent.
 TEST_F(RelaySessionTest, DuplicateKeysInTheRoomAreAPublicKeyMismatch) {
-  relay_->set_allow_duplicate_keys(true);
+  relay_.server().set_allow_duplicate_keys(true);
   const RoomUuid room = new_room(2);
   const std::vector<noise::PublicKey> ids = {keypair(2).public_key()};
   std::vector<async::JoinHandle<std::expected<std::pair<JoinedRoom, std::map<PartyId, noise::PublicKey>>, ExecutorFailure>>>

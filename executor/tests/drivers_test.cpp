@@ -19,7 +19,7 @@
 #include "executor/tests/announce_seam.hpp"
 #include "executor/tests/dispatch_fixtures.hpp"
 #include "server-tools/create_room.hpp"
-#include "server-tools/tests/support/test_pki.hpp"
+#include "executor/tests/local_relay.hpp"
 #include "tools/relay/server/relay_server.hpp"
 
 namespace velto::executor {
@@ -28,16 +28,6 @@ namespace {
 using namespace velto::executor::testing;
 using server_tools::HostAuthority;
 using server_tools::RoomUuid;
-
-RelayTimings fast_timings() {
-  RelayTimings t;
-  t.connect_first_delay = std::chrono::milliseconds(4);
-  t.connect_final_delay = std::chrono::milliseconds(4 * 256);
-  t.connect_attempt_timeout = std::chrono::seconds(5);
-  t.room_wait = std::chrono::seconds(20);
-  t.per_message = std::chrono::seconds(20);
-  return t;
-}
 
 // How one party's run ended.
 struct PartyEnd {
@@ -101,15 +91,7 @@ const std::vector<Version> kEcdsaVersions = {Version::V1_5_0, Version::V1_1_0};
 
 class DriverTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto& pki = server_tools::testing::test_pki();
-    relay_ = std::make_unique<relay::RelayServer>(
-        relay::RelayConfig{"127.0.0.1", 0, pki.trusted.cert_file, pki.trusted.key_file, std::nullopt});
-    auto started = relay_->start();
-    ASSERT_TRUE(started.has_value()) << started.error();
-  }
-
-  HostAuthority host() const { return HostAuthority::with_tls("127.0.0.1:" + std::to_string(relay_->port())); }
+  HostAuthority host() const { return HostAuthority::with_tls(relay_.host()); }
 
   RoomUuid new_room(std::uint16_t n) {
     auto id = block(rt_, server_tools::create_room(host(), n, ""));
@@ -119,7 +101,8 @@ class DriverTest : public ::testing::Test {
 
   // Keygen-type parties in one new room of their number, side by side.
   std::vector<PartyEnd> run_keygen(const std::vector<KeygenParty>& parties, std::uint16_t n,
-                                   const std::vector<Version>& registered, RelayTimings timings = fast_timings()) {
+                                   const std::vector<Version>& registered,
+                                   RelayTimings timings = testing::fast_relay_timings()) {
     const RoomUuid room = new_room(static_cast<std::uint16_t>(parties.size()));
     std::vector<async::JoinHandle<PartyEnd>> handles;
     for (const auto& p : parties)
@@ -130,13 +113,13 @@ class DriverTest : public ::testing::Test {
   // The query texts of the join requests the relay received.
   std::vector<std::string> join_queries() const {
     std::vector<std::string> out;
-    for (const auto& r : relay_->requests())
+    for (const auto& r : relay_.server().requests())
       if (r.target.starts_with("/join_room/")) out.push_back(r.target.substr(r.target.find('?') + 1));
     return out;
   }
 
   async::Runtime rt_{4};
-  std::unique_ptr<relay::RelayServer> relay_;
+  testing::LocalRelay relay_;
 };
 
 std::vector<KeygenParty> three_parties() { return {{1, {1, 2, 3}}, {2, {1, 3}}, {3, {2, 1}}}; }
@@ -162,7 +145,7 @@ TEST_F(DriverTest, SignTypeRunsTheDummyProtocolAmongThePartiesPresent) {
   std::vector<async::JoinHandle<PartyEnd>> handles;
   for (const std::uint16_t id : {2, 4, 5})
     handles.push_back(async::spawn_task(
-        rt_.executor(), sign_party(host(), room, id_to_seed.at(id), share, 3, 2, fast_timings())));
+        rt_.executor(), sign_party(host(), room, id_to_seed.at(id), share, 3, 2, testing::fast_relay_timings())));
   for (const auto& e : join_all(rt_, std::move(handles))) {
     EXPECT_EQ(e.text, "ran v1.5.0 total 11");
     EXPECT_EQ(e.party_keys, std::nullopt);
@@ -176,7 +159,7 @@ TEST_F(DriverTest, SignTypeRunsTheDummyProtocolAmongThePartiesPresent) {
 // (the Plugin kind, the relay error's text alone). The stranger, whose own
 // map names both, waits in vain for the handshake.
 TEST_F(DriverTest, SignTypeRoomWithAStrangerIsRefusedAtSetUp) {
-  auto timings = fast_timings();
+  auto timings = testing::fast_relay_timings();
   timings.per_message = std::chrono::milliseconds(1000);
   const PartyKeys share = {{pid(1), keypair(1).public_key()}, {pid(2), keypair(2).public_key()}};
   const PartyKeys stranger_map = {{pid(1), keypair(1).public_key()}, {pid(9), keypair(9).public_key()}};
@@ -236,7 +219,7 @@ TEST_F(DriverTest, KeygenTypeCountsDistinctSessionKeys) {
 // decrypt it. The other waits in vain for the answer until its receive
 // times out.
 TEST_F(DriverTest, DifferentThresholdsFailWithTheDecryptionError) {
-  auto timings = fast_timings();
+  auto timings = testing::fast_relay_timings();
   timings.per_message = std::chrono::milliseconds(1500);
   const auto ends = run_keygen({{1, {2}, 2}, {2, {1}, 1}}, 2, kEcdsaVersions, timings);
   const std::size_t responder = keypair(1).public_key() > keypair(2).public_key() ? 0 : 1;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <stdexcept>
@@ -28,31 +27,7 @@ using test::splice;
 using test::unhex;
 
 const std::vector<ShareFixture>& fixtures() {
-  static const std::vector<ShareFixture> all = [] {
-    std::ifstream in(std::string(VELTO_TESTDATA_DIR) + "/share_ed25519_records.txt");
-    if (!in) throw std::runtime_error("cannot open share_ed25519_records.txt");
-    std::vector<ShareFixture> out;
-    std::string line;
-    bool in_block = false;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line[0] == '#') continue;
-      if (line.empty()) {
-        in_block = false;
-        continue;
-      }
-      if (!in_block) out.emplace_back();
-      in_block = true;
-      const auto space = line.find(' ');
-      const std::string key = line.substr(0, space);
-      const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-      if (key == "derive") {
-        out.back().derives.push_back(value);
-      } else {
-        out.back().fields[key] = value;
-      }
-    }
-    return out;
-  }();
+  static const std::vector<ShareFixture> all = test::load_share_fixtures("share_ed25519_records.txt");
   return all;
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -15,11 +16,24 @@
 #include <vector>
 
 #include "executor/bindings/velto.h"
+#include "executor/ws.hpp"
 #include "executor/tests/ffi_recorder.hpp"
 #include "server-tools/tests/support/test_pki.hpp"
 #include "tools/relay/server/relay_server.hpp"
 
 namespace velto::executor::testing {
+
+// Relay timings for parties of one test process on loopback: quick retries,
+// generous waits.
+inline RelayTimings fast_relay_timings() {
+  RelayTimings t;
+  t.connect_first_delay = std::chrono::milliseconds(4);
+  t.connect_final_delay = std::chrono::milliseconds(4 * 256);
+  t.connect_attempt_timeout = std::chrono::seconds(5);
+  t.room_wait = std::chrono::seconds(20);
+  t.per_message = std::chrono::seconds(20);
+  return t;
+}
 
 class LocalRelay {
  public:
@@ -47,6 +61,7 @@ class LocalRelay {
   // The relay's authority text, as callers pass it as host_url.
   const std::string& host() const { return host_; }
   relay::RelayServer& server() { return *server_; }
+  const relay::RelayServer& server() const { return *server_; }
 
   // A new room for n parties through velto_create_room; its 32-hex id.
   std::string new_room(std::uint16_t n) {

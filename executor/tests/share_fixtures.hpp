@@ -35,9 +35,11 @@ struct ShareFixture {
   int num(const std::string& key) const { return std::stoi(at(key)); }
 };
 
-inline std::vector<ShareFixture> load_share_fixtures() {
-  std::ifstream in(std::string(VELTO_TESTDATA_DIR) + "/share_ecdsa_records.txt");
-  if (!in) throw std::runtime_error("cannot open share_ecdsa_records.txt");
+// The blocks of a record file in the test data folder: "key value" lines,
+// blocks apart by empty lines, "#" comments.
+inline std::vector<ShareFixture> load_share_fixtures(const std::string& file = "share_ecdsa_records.txt") {
+  std::ifstream in(std::string(VELTO_TESTDATA_DIR) + "/" + file);
+  if (!in) throw std::runtime_error("cannot open " + file);
   std::vector<ShareFixture> out;
   std::string line;
   bool in_block = false;
