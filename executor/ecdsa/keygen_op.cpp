@@ -2,13 +2,12 @@
 // folder uses.
 #include "executor/ecdsa/operations.hpp"
 
-#include <type_traits>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "crypto/codec.hpp"
 #include "executor/ecdsa/latest/keygen_sign.hpp"
+#include "executor/ecdsa_share.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
 #include "velto-ecdsa/keys.hpp"
@@ -16,34 +15,6 @@
 namespace velto::executor {
 
 namespace {
-
-// Record fields that sit in different places per tag.
-const crypto::Point& group_key_of(const EcdsaStorableSecretShare& share) {
-  return std::visit(
-      [](const auto& k) -> const crypto::Point& {
-        if constexpr (std::is_same_v<std::decay_t<decltype(k)>, KeyPairV1_1_0>) {
-          return k.key_pair.public_key;
-        } else {
-          return k.public_key;
-        }
-      },
-      share.key_share);
-}
-
-template <class F>
-std::uint16_t count_of(const EcdsaStorableSecretShare& share, F field) {
-  return std::visit(
-      [&](const auto& k) -> std::uint16_t {
-        if constexpr (std::is_same_v<std::decay_t<decltype(k)>, KeyPairV1_1_0>) {
-          return field(k.key_pair);
-        } else {
-          return field(k);
-        }
-      },
-      share.key_share);
-}
-
-constexpr std::string_view kNoPartyMapPanic = "Bug! We passed a Set, so we should have a map ready";
 
 // The v1.5.0 key generation as the record the body stores (tag 3).
 HandlerFuture<EcdsaKeyShare> keygen_latest(ProtocolExecutor root, std::uint16_t threshold) {
@@ -55,15 +26,15 @@ HandlerFuture<EcdsaKeyShare> keygen_latest(ProtocolExecutor root, std::uint16_t 
 }  // namespace
 
 crypto::ByteArray<65> ecdsa_share_public_key_uncompressed(const EcdsaStorableSecretShare& share) {
-  return ecdsa::pubkey_to_uncompressed(group_key_of(share));
+  return ecdsa::pubkey_to_uncompressed(ecdsa_share_to_keypair(share).get().public_key);
 }
 
 std::uint16_t ecdsa_share_threshold(const EcdsaStorableSecretShare& share) {
-  return count_of(share, [](const auto& k) { return k.threshold; });
+  return ecdsa_share_to_keypair(share).get().threshold;
 }
 
 std::uint16_t ecdsa_share_num_parties(const EcdsaStorableSecretShare& share) {
-  return count_of(share, [](const auto& k) { return k.num_parties; });
+  return ecdsa_share_to_keypair(share).get().num_parties;
 }
 
 ffi::DoubleOutput ecdsa_keygen_output(const EcdsaStorableSecretShare& share) {

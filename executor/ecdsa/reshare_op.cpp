@@ -24,7 +24,6 @@ namespace {
 
 constexpr std::string_view kEcdsaReshareOp = "ecdsa_reshare";
 constexpr std::string_view kEcdsaReshareLabel = "ECDSA RESHARE";
-constexpr std::string_view kMissingPartyMapPanic = "Bug! We passed a Set, so we should have a map ready";
 
 template <class Kind>
 ExecutorFailure failure(Kind kind) {
@@ -75,7 +74,7 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_re
       std::move(args.host), args.room, share.transport_keypair, key_list(args.keygen_ids),
       static_cast<std::uint16_t>(n), args.new_threshold, kEcdsaReshareOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  if (!driven->party_keys) panic(std::string(kMissingPartyMapPanic));
+  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
 
   driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaReshareLabel));
 
