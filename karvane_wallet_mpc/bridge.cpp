@@ -77,9 +77,11 @@ void free_cancel(PyObject* capsule) {
 
 // With the lock held: the outcome to the loop, unless the future is cancelled.
 // The operation's Python references are released here, under the lock, so
-// that nothing of Python is left for the worker to touch afterwards.
+// that nothing of Python is left for the worker to touch afterwards. Once the
+// interpreter is on its way out nobody is waiting: the outcome is dropped.
 void complete(Target& target, const Maker& make) {
-  py::Gil gil;
+  py::WorkerGil gil;
+  if (!gil) return;
   const py::Ref loop = target.loop.take();
   const py::Ref future = target.future.take();
   if (future_is(future.get(), "cancelled")) return;

@@ -25,6 +25,24 @@ PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "karvane_wallet_mpc", "", 0, nullptr
 PyObject* g_module = nullptr;  // the one module object, once made
 std::int64_t g_interpreter = -1;
 
+// atexit hook: from here on no runtime worker enters the interpreter (an
+// operation that completes later is dropped), and the workers inside have
+// left before finalization starts.
+PyObject* close_gate(PyObject*, PyObject*) {
+  py::close_worker_gate();
+  Py_RETURN_NONE;
+}
+
+PyMethodDef g_close_gate_def{"_close_worker_gate", close_gate, METH_NOARGS, nullptr};
+
+bool register_exit_hook() {
+  py::Ref atexit = py::Ref::steal(PyImport_ImportModule("atexit"));
+  py::Ref hook = py::Ref::steal(PyCFunction_New(&g_close_gate_def, nullptr));
+  if (!atexit || !hook) return false;
+  py::Ref r = py::Ref::steal(PyObject_CallMethod(atexit.get(), "register", "O", hook.get()));
+  return static_cast<bool>(r);
+}
+
 // Sets module.name and appends the name to __all__.
 bool add(PyObject* module, const char* name, PyObject* value) {
   if (value == nullptr) return false;
@@ -62,6 +80,7 @@ bool body(PyObject* module) {
     return false;
   }
   (void)bridge::set_runtime(rt);
+  if (!register_exit_hook()) return false;
   if (!add(module, "MPCError", mpc_error_type())) return false;
   const struct {
     const char* name;

@@ -392,11 +392,12 @@ TEST_F(RelaySessionTest, FramesThatAreNoItemsDoNotRestartTheRoomWait) {
   for (int i = 0; i < 200 && relay_.server().member_count(hex) == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-  // Chatter every 50 ms for 1.5 s: a wait restarted by each frame would
-  // outlast it.
+  // Chatter every 50 ms for up to 4 s, ten times the wait: a wait restarted
+  // by each frame would outlast it.
   std::atomic<int> sent{0};
+  std::atomic<bool> done{false};
   std::thread chatter([&] {
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 80 && !done; ++i) {
       const auto kind = i % 2 == 0 ? relay::MessageKind::Text : relay::MessageKind::Ping;
       if (relay_.server().send_to_member(hex, 1, kind, "chatter")) ++sent;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -406,13 +407,14 @@ TEST_F(RelaySessionTest, FramesThatAreNoItemsDoNotRestartTheRoomWait) {
   const std::vector<noise::PublicKey> expected = {keypair(2).public_key()};
   auto waited = block(rt_, await_room_keygen_type(std::move(*ws), expected, own, timings));
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  done = true;
   chatter.join();
-  // Frames reached the member while it waited (none after: it left).
-  EXPECT_GE(sent.load(), 4);
+  // Frames reached the member while it waited.
+  EXPECT_GE(sent.load(), 2);
   ASSERT_FALSE(waited.has_value());
   EXPECT_TRUE(waited.error().is<WsRoomError::OperationTimedOut>()) << waited.error().debug();
   EXPECT_GE(elapsed, timings.room_wait);
-  EXPECT_LT(elapsed, timings.room_wait + std::chrono::milliseconds(400));
+  EXPECT_LT(elapsed, std::chrono::seconds(3));
 }
 
 TEST(RoomKeyCheck, RoomMustHoldExactlyTheSessionKeys) {

@@ -1,6 +1,56 @@
 #include "karvane_wallet_mpc/py/ref.hpp"
 
+#include <condition_variable>
+#include <mutex>
+
 namespace karvane::py {
+
+namespace {
+
+struct WorkerGate {
+  std::mutex m;
+  std::condition_variable left;
+  bool closed = false;
+  int inside = 0;
+};
+
+WorkerGate& gate() {
+  static auto* g = new WorkerGate;  // never destroyed: workers may outlive statics
+  return *g;
+}
+
+}  // namespace
+
+WorkerGil::WorkerGil() noexcept {
+  WorkerGate& g = gate();
+  {
+    const std::lock_guard lock(g.m);
+    if (g.closed) return;
+    ++g.inside;
+  }
+  state_ = PyGILState_Ensure();
+  entered_ = true;
+}
+
+WorkerGil::~WorkerGil() {
+  if (!entered_) return;
+  PyGILState_Release(state_);
+  WorkerGate& g = gate();
+  const std::lock_guard lock(g.m);
+  --g.inside;
+  g.left.notify_all();
+}
+
+void close_worker_gate() noexcept {
+  WorkerGate& g = gate();
+  PyThreadState* saved = PyEval_SaveThread();
+  {
+    std::unique_lock lock(g.m);
+    g.closed = true;
+    g.left.wait(lock, [&] { return g.inside == 0; });
+  }
+  PyEval_RestoreThread(saved);
+}
 
 PendingError PendingError::fetch() {
   PyObject *t = nullptr, *v = nullptr, *tb = nullptr;

@@ -2,7 +2,8 @@
 // interpreter lock, and errors as C++ values.
 //
 // Every function here expects the interpreter lock to be held, except
-// Gil (which takes it) and GilRef's destructor (which takes it itself).
+// Gil and WorkerGil (which take it) and GilRef's destructor (which takes it
+// itself through a WorkerGil).
 #pragma once
 
 #include <Python.h>
@@ -53,8 +54,32 @@ class Gil {
   PyGILState_STATE state_;
 };
 
+// How a runtime worker enters the interpreter. At exit the worker gate
+// closes: close_worker_gate() (from an atexit hook, lock held) stops new
+// entries and waits, with the lock released, until every worker inside has
+// left. After that a WorkerGil takes nothing and is false, so no library
+// thread touches an interpreter that is finalizing.
+class WorkerGil {
+ public:
+  WorkerGil() noexcept;
+  ~WorkerGil();
+  WorkerGil(const WorkerGil&) = delete;
+  WorkerGil& operator=(const WorkerGil&) = delete;
+  // Whether the lock is held (false once the gate is closed).
+  explicit operator bool() const noexcept { return entered_; }
+
+ private:
+  bool entered_ = false;
+  PyGILState_STATE state_{};
+};
+
+// Closes the worker gate for good; called with the lock held, which it
+// releases while it waits. Idempotent.
+void close_worker_gate() noexcept;
+
 // A reference that may be dropped on a thread without the lock (a runtime
-// worker): the destructor takes the lock for the release.
+// worker): the destructor takes the lock for the release. Once the worker
+// gate is closed the reference is left to the interpreter's end.
 class GilRef {
  public:
   GilRef() noexcept = default;
@@ -68,8 +93,8 @@ class GilRef {
   GilRef& operator=(const GilRef&) = delete;
   ~GilRef() {
     if (p_ == nullptr) return;
-    Gil gil;
-    Py_DECREF(p_);
+    WorkerGil gil;
+    if (gil) Py_DECREF(p_);
   }
   PyObject* get() const noexcept { return p_; }
   // Takes the reference out (the lock must be held by the caller).

@@ -25,6 +25,7 @@ inline constexpr std::string_view kRefreshLabel = "ECDSA Refresh";
 inline constexpr std::string_view kRefreshReshareLabel = "reshare";
 inline constexpr std::string_view kReshareLabel = "ECDSA Reshare";
 inline constexpr std::string_view kImportReshareLabel = "ECDSA Import Reshare subroutine";
+inline constexpr std::string_view kTransportKeyRefreshLabel = "ECDSA transport key refresh";
 
 using KeyPairResult = std::expected<ecdsa::KeyPair, ecdsa::EcdsaRefreshLibError>;
 

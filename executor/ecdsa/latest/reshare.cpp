@@ -5,7 +5,7 @@
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "executor/ecdsa/latest/protocol_tasks.hpp"
 #include "executor/ecdsa/latest/renewal.hpp"
-#include "executor/ecdsa/latest/transport_key.hpp"
+#include "executor/common/transport_key.hpp"
 #include "velto-mpc-infra/async/runtime.hpp"
 #include "velto-mpc-infra/buffered_poll.hpp"
 #include "velto-mpc-infra/uc_tag_generate.hpp"

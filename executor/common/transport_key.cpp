@@ -1,4 +1,4 @@
-#include "executor/ecdsa/latest/transport_key.hpp"
+#include "executor/common/transport_key.hpp"
 
 #include "velto-mpc-infra/buffered_poll.hpp"
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "executor/ecdsa/latest/transport_key.hpp"
+#include "executor/common/transport_key.hpp"
+#include "executor/ecdsa/latest/protocol_tasks.hpp"
 #include "executor/tests/ecdsa_latest_util.hpp"
 #include "velto-mpc-infra/tests/executor_test_util.hpp"
 

@@ -1,15 +1,14 @@
-// Transport-key rotation: every operation that renews key shares also gives
-// every party a fresh X25519 transport key, so that a party's keygen id and
-// export id change with its share.
+// Transport-key rotation, shared by every scheme: every operation that renews
+// key shares also gives every party a fresh X25519 transport key, so that a
+// party's keygen id and export id change with its share.
 //
 // The collector runs as a task of its own beside the share-renewal protocol
-// (renewal.hpp joins the two). Under its tag it sends this party's new public
+// (task_join.hpp joins the two). Under its tag it sends this party's new public
 // key (32 raw bytes) to every other party and collects exactly one key from
 // each; a payload of more than 32 bytes is read for its first 32.
 #pragma once
 
 #include <expected>
-#include <string_view>
 #include <utility>
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -20,8 +19,6 @@
 #include "velto-mpc-infra/executor.hpp"
 
 namespace velto::executor {
-
-inline constexpr std::string_view kTransportKeyRefreshLabel = "ECDSA transport key refresh";
 
 // The collector's result: this party's new transport key pair (the private
 // key as drawn, wiped on release) and every party's new public key by party
@@ -40,7 +37,7 @@ using TransportKeyResult = std::expected<TransportKeyRotation, BoxedError>;
 
 // Draws a fresh key pair from the system's secure random source, sends its
 // public key to every party of `parties` but this one under `executor`'s tag
-// (the child "ECDSA transport key refresh" of the handler's joint executor)
+// (a child of the handler's joint executor, under the scheme's label)
 // and collects one key from each. Messages of a party already heard stay in
 // the executor's buffer. The executor is released when the task ends.
 // Errors, boxed: ExecutorChannelError (manager gone, inbound channel closed,
