@@ -455,6 +455,37 @@ TEST_F(ExportableOps, RefreshAndReshareKeepTheKeyAndTheSeed) {
   EXPECT_EQ(offline_export({new_shares[4], new_shares[0], new_shares[2]}).second, seed_text);
 }
 
+TEST_F(ExportableOps, ReshareRefusalsBeforeAnyRoom) {
+  const Key key = keygen(3, 3);
+  const Identity newcomer = new_identity();
+  // The room id names no room of the relay: these fail before joining.
+  const std::string room = "0123456789abcdef0123456789abcdef";
+  auto remaining = [&](const std::vector<std::string>& ids) {
+    const auto list = cstrs(ids);
+    CallbackRecorder rec;
+    const auto r = take(velto_exportable_ed25519_reshare_remaining_party(
+        2, cstr(key.shares[0]), ConstStrArray{list.data(), list.size()}, cstr(room), cstr(relay().host()),
+        &CallbackRecorder::double_cb, &rec));
+    EXPECT_EQ(r.code, 0) << r.message;
+    return rec.wait_for(1).at(0).result.message;
+  };
+  EXPECT_EQ(remaining({key.parties[1].id, newcomer.id}),
+            kExecutorError + "Current party missing in remaining parties, transport key: `" + key.parties[0].id + "`");
+  EXPECT_EQ(remaining({key.parties[0].id, key.parties[1].id, newcomer.id}),
+            kExecutorError + "Insufficient number of remaining parties for reshare: `2`, need at least `3`");
+
+  const std::vector<std::string> others{key.parties[0].id};
+  const auto list = cstrs(others);
+  CallbackRecorder rec;
+  const auto r = take(velto_exportable_ed25519_reshare_new_party(2, cstr(newcomer.secret),
+                                                                 ConstStrArray{list.data(), list.size()}, cstr(room),
+                                                                 cstr(relay().host()), &CallbackRecorder::double_cb,
+                                                                 &rec));
+  ASSERT_EQ(r.code, 0) << r.message;
+  EXPECT_EQ(rec.wait_for(1).at(0).result.message,
+            kExecutorError + "Current party missing in remaining parties, transport key: `" + newcomer.id + "`");
+}
+
 // RFC 8032 test 1 and the committed mask vector of its seed.
 struct SeedVector {
   std::string seed, public_key, masked, commitment;
