@@ -345,13 +345,37 @@ std::expected<Ed25519StorableSecretShare, SisedError> Codec<Ed25519StorableSecre
   }
 }
 
-void Codec<ExportableEd25519StorableSecretShare>::encode(Sink& s, const ExportableEd25519StorableSecretShare& v) {
-  const frost::PreimageShare& p = v.key_share.preimage_share;
-  write_varint(s, 0);
+void Codec<frost::ExportableEd25519KeyShare>::encode(Sink& s, const frost::ExportableEd25519KeyShare& v) {
+  const frost::PreimageShare& p = v.preimage_share;
   encode_value(s, p.share);
   executor::write_ids(s, p.party_id, p.threshold, p.num_parties);
   encode_value(s, p.commitment);
-  executor::write_frost_keyshare_fields(s, v.key_share.key_share);
+  executor::write_frost_keyshare_fields(s, v.key_share);
+}
+
+std::expected<frost::ExportableEd25519KeyShare, SisedError> Codec<frost::ExportableEd25519KeyShare>::decode(
+    Decoder& d) {
+  auto share = Codec<crypto::Scalar>::decode(d);
+  if (!share) return std::unexpected(std::move(share.error()));
+  auto party_id = Codec<PartyId>::decode(d);
+  if (!party_id) return std::unexpected(std::move(party_id.error()));
+  auto threshold = executor::read_number_of_parties(d);
+  if (!threshold) return std::unexpected(std::move(threshold.error()));
+  auto num_parties = executor::read_number_of_parties(d);
+  if (!num_parties) return std::unexpected(std::move(num_parties.error()));
+  auto commitment = executor::read_key_point(d);
+  if (!commitment) return std::unexpected(std::move(commitment.error()));
+  auto key_share = executor::read_frost_keyshare_fields(d);
+  if (!key_share) return std::unexpected(std::move(key_share.error()));
+  return frost::ExportableEd25519KeyShare{
+      frost::PreimageShare{std::move(*commitment), std::move(*share), *party_id, *threshold, *num_parties},
+      std::move(*key_share),
+  };
+}
+
+void Codec<ExportableEd25519StorableSecretShare>::encode(Sink& s, const ExportableEd25519StorableSecretShare& v) {
+  write_varint(s, 0);
+  Codec<frost::ExportableEd25519KeyShare>::encode(s, v.key_share);
   executor::write_transport_private_key(s, v.transport_keypair);
   executor::write_sorted_party_map(s, v.partyid_pubkey_map);
 }
@@ -366,24 +390,9 @@ std::expected<ExportableEd25519StorableSecretShare, SisedError> Codec<Exportable
   auto variant = d.read_varint();
   if (!variant) return std::unexpected(std::move(variant.error()));
   if (*variant != 0) return std::unexpected(SisedError::custom(kInvalidDiscriminant));
-  auto share = Codec<crypto::Scalar>::decode(d);
-  if (!share) return std::unexpected(std::move(share.error()));
-  auto party_id = Codec<PartyId>::decode(d);
-  if (!party_id) return std::unexpected(std::move(party_id.error()));
-  auto threshold = executor::read_number_of_parties(d);
-  if (!threshold) return std::unexpected(std::move(threshold.error()));
-  auto num_parties = executor::read_number_of_parties(d);
-  if (!num_parties) return std::unexpected(std::move(num_parties.error()));
-  auto commitment = executor::read_key_point(d);
-  if (!commitment) return std::unexpected(std::move(commitment.error()));
-  auto key_share = executor::read_frost_keyshare_fields(d);
-  if (!key_share) return std::unexpected(std::move(key_share.error()));
-
-  frost::ExportableEd25519KeyShare body{
-      frost::PreimageShare{std::move(*commitment), std::move(*share), *party_id, *threshold, *num_parties},
-      std::move(*key_share),
-  };
-  return executor::read_tail<ExportableEd25519StorableSecretShare>(d, std::move(body),
+  auto body = Codec<frost::ExportableEd25519KeyShare>::decode(d);
+  if (!body) return std::unexpected(std::move(body.error()));
+  return executor::read_tail<ExportableEd25519StorableSecretShare>(d, std::move(*body),
                                                                    executor::read_sorted_party_map);
 }
 

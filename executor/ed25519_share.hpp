@@ -196,6 +196,19 @@ struct Codec<executor::Ed25519StorableSecretShare> {
   static std::expected<executor::Ed25519StorableSecretShare, SisedError> decode(Decoder& d);
 };
 
+// The key-share portion of an exportable record, 173 bytes: seed share (32,
+// BE, "Invalid Scalar"), party id, threshold, number of parties, commitment
+// (33, "Invalid Compressed AffinePoint"), then the FROST key share fields
+// (kFrostKeyShareFieldsSize). It is also the export contribution a sender
+// hands to the export receiver.
+template <>
+struct Codec<frost::ExportableEd25519KeyShare> {
+  static constexpr std::size_t kSize = 32 + 6 + 33 + executor::kFrostKeyShareFieldsSize;
+  static void encode(Sink& s, const frost::ExportableEd25519KeyShare& v);
+  static std::size_t size(const frost::ExportableEd25519KeyShare&) noexcept { return kSize; }
+  static std::expected<frost::ExportableEd25519KeyShare, SisedError> decode(Decoder& d);
+};
+
 template <>
 struct Codec<executor::ExportableEd25519StorableSecretShare> {
   static void encode(Sink& s, const executor::ExportableEd25519StorableSecretShare& v);

@@ -129,6 +129,60 @@ ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString* out);
 ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
 ResultFFI velto_ecdsa_derive_private_key_from_xpriv(ConstStr xpriv, U32Array derivation_path, HeapString* out);
 
+
+/* ---------------------------------------------------------------------------
+ * Exportable Ed25519: keys born from a 32-byte seed that can be rebuilt.
+ *
+ * One party samples the seed (velto_exportable_ed25519_sample_key), every
+ * other party of the room receives (velto_exportable_ed25519_receive_key);
+ * both take the same arguments. Keygen-type operations (both key-generation
+ * roles, refresh, reshare, import) deliver the group public key as 64
+ * lowercase hex digits (compressed Edwards point) and the party's new share
+ * text. Signing delivers 128 hex digits of an RFC 8032 signature of the
+ * message bytes (hex of any even length, the empty text included). The
+ * export delivers 128 hex digits of seed || public key at the receiver and
+ * no output at every other party. Counts (n, t, threshold, new_threshold)
+ * are accepted from 1 to 8192 each; a null keygen-id array reads as none.
+ * The importer's private key is a seed, checked last (-15). */
+
+ResultFFI velto_exportable_ed25519_sample_key(uint16_t n, uint16_t t, ConstStr keygen_secret, ConstStr room_uuid,
+                                              ConstStr host_url, ConstStrArray keygen_ids, DoubleCallback callback,
+                                              void* context);
+ResultFFI velto_exportable_ed25519_receive_key(uint16_t n, uint16_t t, ConstStr keygen_secret, ConstStr room_uuid,
+                                               ConstStr host_url, ConstStrArray keygen_ids, DoubleCallback callback,
+                                               void* context);
+ResultFFI velto_exportable_ed25519_sign(ConstStr secret_share, ConstStr message, ConstStr room_uuid,
+                                        ConstStr host_url, SingleCallback callback, void* context);
+ResultFFI velto_exportable_ed25519_refresh(ConstStr secret_share, DoubleCallback callback, void* context,
+                                           ConstStr room_uuid, ConstStr host_url);
+ResultFFI velto_exportable_ed25519_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret,
+                                                     ConstStrArray keygen_ids, ConstStr room_uuid,
+                                                     ConstStr host_url, DoubleCallback callback, void* context);
+ResultFFI velto_exportable_ed25519_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
+                                                           ConstStrArray keygen_ids, ConstStr room_uuid,
+                                                           ConstStr host_url, DoubleCallback callback,
+                                                           void* context);
+ResultFFI velto_exportable_ed25519_export_full_private_key(ConstStr secret_share, ConstStr export_to,
+                                                           ConstStr room_uuid, ConstStr host_url,
+                                                           SingleCallback callback, void* context);
+ResultFFI velto_exportable_ed25519_import_private_key_recipient(uint16_t threshold, ConstStr keygen_secret,
+                                                                ConstStrArray keygen_ids, ConstStr room_uuid,
+                                                                ConstStr host_url, DoubleCallback callback,
+                                                                void* context);
+ResultFFI velto_exportable_ed25519_import_private_key_importer(uint16_t threshold, ConstStr private_key,
+                                                               ConstStr keygen_secret, ConstStr room_uuid,
+                                                               ConstStr host_url, ConstStrArray keygen_ids,
+                                                               DoubleCallback callback, void* context);
+
+/* Local exportable Ed25519 functions: run on the calling thread; the output
+ * goes to *out (checked last; -253 when null, nothing stored). The offline
+ * export rebuilds seed || public key from the first t shares (t of the first
+ * share); a null array reads as none; a rebuilt key that is not the shares'
+ * key fails with -8. */
+ResultFFI velto_exportable_ed25519_get_pubkey(ConstStr secret_share, HeapString* out);
+ResultFFI velto_exportable_ed25519_get_export_id(ConstStr secret_share, HeapString* out);
+ResultFFI velto_exportable_ed25519_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
+
 #ifdef __cplusplus
 }
 #endif

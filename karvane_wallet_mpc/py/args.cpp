@@ -189,6 +189,21 @@ bool to_u32_list(PyObject* o, const char* name, std::vector<std::uint32_t>& out)
   });
 }
 
+bool to_bool(PyObject* o, const char* name, bool& out) {
+  if (!PyBool_Check(o)) {
+    Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__module__"));
+    if (!module) PyErr_Clear();
+    const bool numpy_bool = module && PyUnicode_Check(module.get()) &&
+                            PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+                            (type_qualname(o) == "bool_" || type_qualname(o) == "bool");
+    if (!numpy_bool) return refuse(o, name, "PyBool");
+  }
+  const int truth = PyObject_IsTrue(o);
+  if (truth < 0) return name_argument(name);
+  out = truth == 1;
+  return true;
+}
+
 bool to_bytes_view(PyObject* o, const char* name, const char*& data, std::size_t& len) {
   if (!PyBytes_Check(o)) return refuse(o, name, "PyBytes");
   char* p = nullptr;

@@ -8,7 +8,7 @@ import karvane_wallet_mpc as kwm
 
 def test_all_lists_the_names_in_registration_order():
     assert kwm.__all__ == ["MPCError", "PyInitKeygenResult", "PyMessageHash", "PyEcdsaKeygenResult",
-                           "PyEcdsaSignature", "PyEd25519KeygenResult", "PyEcdsa"]
+                           "PyEcdsaSignature", "PyEd25519KeygenResult", "PyEcdsa", "PyExportableEd25519"]
     assert all(getattr(kwm, name) is not None for name in kwm.__all__)
     assert not [n for n in dir(kwm) if callable(getattr(kwm, n)) and not isinstance(getattr(kwm, n), type)]
     assert kwm.__doc__ == ""
@@ -28,6 +28,7 @@ def test_mpc_error_is_a_plain_exception_of_the_module():
     (kwm.PyEcdsaSignature, None),
     (kwm.PyEcdsaKeygenResult, None),
     (kwm.PyEd25519KeygenResult, None),
+    (kwm.PyExportableEd25519, "(host_url)"),
 ])
 def test_class_names_and_text_signatures(cls, signature):
     assert cls.__module__ == "karvane_wallet_mpc"
@@ -46,13 +47,17 @@ def test_class_names_and_text_signatures(cls, signature):
     (kwm.PyMessageHash.sha256, "(data)"),
     (kwm.PyMessageHash.to_hex, "($self)"),
     (kwm.PyInitKeygenResult.keygen_secret_hex, "($self)"),
+    (kwm.PyExportableEd25519.receive_key, "($self, room_uuid, n, t, keygen_secret, keygen_ids)"),
+    (kwm.PyExportableEd25519.sign, "($self, room_uuid, secret_share, message, _derivation_path)"),
+    (kwm.PyExportableEd25519.import_private_key_importer,
+     "($self, room_uuid, threshold, private_key, _is_raw, keygen_secret, keygen_ids)"),
 ])
 def test_method_text_signatures(method, signature):
     assert method.__text_signature__ == signature
 
 
 @pytest.mark.parametrize("cls", [kwm.PyEcdsa, kwm.PyMessageHash, kwm.PyInitKeygenResult, kwm.PyEcdsaSignature,
-                                 kwm.PyEcdsaKeygenResult, kwm.PyEd25519KeygenResult])
+                                 kwm.PyEcdsaKeygenResult, kwm.PyEd25519KeygenResult, kwm.PyExportableEd25519])
 def test_classes_cannot_be_subclassed(cls):
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})
@@ -158,3 +163,17 @@ def test_init_keygen_gives_a_fresh_32_byte_identity():
     assert len(a.keygen_secret) == 32 and a.keygen_secret != b.keygen_secret
     assert a.keygen_id != b.keygen_id
     assert a.keygen_secret_hex() == bytes(a.keygen_secret).hex()
+
+
+def test_exportable_class_and_method_docs():
+    cls = kwm.PyExportableEd25519
+    assert cls.__doc__ == ("Python wrapper for the ExportableEd25519 MPC protocol.\n\nUsed for Solana (SVM) wallets. "
+                           "The server calls `sampleKey` and the\nclient calls `receiveKey` (this class).")
+    assert [m for m in vars(cls) if not m.startswith("_")] == [
+        "init_keygen", "create_room", "receive_key", "sign", "derive_pubkey", "export_id", "refresh",
+        "export_full_private_key", "import_private_key_recipient", "import_private_key_importer"]
+    assert cls.init_keygen.__doc__ == "Shared with regular Ed25519 \u2014 uses the MPC init_keygen primitive."
+    assert cls.derive_pubkey.__doc__ == ("Get the public key for a secret share (synchronous).\n"
+                                         "_derivation_path: accepted for API compatibility, ignored.")
+    assert cls.import_private_key_recipient.__doc__ == (
+        "Import a private key \u2014 recipient side (no private key, receives a share).")

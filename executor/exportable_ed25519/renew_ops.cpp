@@ -1,0 +1,154 @@
+// The operations that end with a new share of an exportable key: refresh
+// (every holder, in the room named by its share), reshare (remaining and new
+// parties named by the keygen ids of the new set) and import (the importer of
+// a seed and its recipients named by keygen ids).
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "crypto/bytes.hpp"
+#include "executor/ecdsa/operations.hpp"
+#include "executor/exportable_ed25519/handlers.hpp"
+#include "executor/exportable_ed25519/operations.hpp"
+#include "executor/exportable_ed25519/share_join.hpp"
+#include "executor/lib/dispatch.hpp"
+#include "executor/lib/drivers.hpp"
+
+namespace velto::executor {
+
+namespace {
+
+using Run = VersionedHandlers<ExportableEd25519StorableSecretShare>;
+
+ExecutorFailure too_many_parties(std::size_t n) {
+  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(n)}});
+}
+
+ExecutorFailure own_party_missing(const noise::PublicKey& own) {
+  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::CurrentPartyMissingInRemainingParties{own}});
+}
+
+// The keygen-type join of the party set `keygen_ids` (n = its size) with the
+// operation name bound after the driver's counts.
+boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(server_tools::HostAuthority host,
+                                                                            server_tools::RoomUuid room,
+                                                                            noise::NoiseKeyPair own,
+                                                                            const KeygenIdSet& keygen_ids,
+                                                                            std::uint16_t t,
+                                                                            std::string_view operation,
+                                                                            RelayTimings timings) {
+  const std::size_t n = keygen_ids.size();
+  if (n > kMaxNumberOfParties) co_return std::unexpected(too_many_parties(n));
+  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
+  auto driven = co_await drive_keygen_type<ExportableEd25519StorableSecretShare>(
+      std::move(host), room, std::move(own), std::move(keys), static_cast<std::uint16_t>(n), t, operation, timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
+  driven->session.setup.session_hasher().update(crypto::as_bytes(operation));
+  co_return std::move(*driven);
+}
+
+// Registers the one handler, dispatches and writes the outputs.
+template <class Handler>
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> dispatch_renewal(Run run, Handler handler) {
+  register_handler(run, Version::V1_2_0, std::move(handler));
+  auto renewed = co_await dispatch_versioned(std::move(run));
+  if (!renewed) co_return std::unexpected(std::move(renewed.error()));
+  co_return exportable_keygen_output(*renewed);
+}
+
+}  // namespace
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(ExportableShareArgs args) {
+  auto driven = co_await exportable_detail::join_share_parties<ExportableEd25519StorableSecretShare>(
+      args, kExportableRefreshOp);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  driven->session.setup.session_hasher().update(crypto::as_bytes(kExportableRefreshOp));
+
+  // The handler borrows the share, which this frame keeps until the dispatch
+  // has ended.
+  const ExportableEd25519StorableSecretShare& share = args.share;
+  auto latest = [&share](ProtocolExecutor root) { return exportable_refresh_handler(std::move(root), share); };
+  auto run = std::move(*driven);
+  co_return co_await dispatch_renewal(std::move(run), std::move(latest));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_remaining_party_body(
+    ExportableShareArgs args) {
+  const ExportableEd25519StorableSecretShare& share = args.share;
+  const noise::PublicKey& own = share.transport_keypair.public_key();
+  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+
+  // The parties of the current set that stay, by their current ids.
+  std::map<noise::PublicKey, PartyId> old_ids;
+  for (const auto& [id, key] : share.partyid_pubkey_map) old_ids.insert_or_assign(key, id);
+  std::vector<PartyId> dealers;
+  for (const auto& [key, id] : old_ids)
+    if (args.keygen_ids.contains(key)) dealers.push_back(id);
+  const std::uint16_t old_threshold = share.key_share.key_share.threshold;
+  if (dealers.size() < old_threshold) {
+    co_return std::unexpected(ExecutorFailure(
+        ExecutorErrorKind{ExecutorErrorKind::InsufficientRemainingParties{dealers.size(), old_threshold}}));
+  }
+
+  auto driven = co_await join_keygen_ids(std::move(args.host), args.room, share.transport_keypair, args.keygen_ids,
+                                         args.new_threshold, kExportableReshareOp, args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  const std::size_t joined = driven->party_keys->size();
+  if (joined != args.keygen_ids.size()) {
+    const auto expected = static_cast<std::uint16_t>(args.keygen_ids.size());
+    co_return std::unexpected(
+        ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InvalidNumberOfParties{expected, joined}}));
+  }
+
+  auto latest = [&share, dealers = std::move(dealers), t = args.new_threshold](ProtocolExecutor root) mutable {
+    return exportable_reshare_remaining_party_handler(std::move(root), share, std::move(dealers), t);
+  };
+  auto run = std::move(*driven);
+  co_return co_await dispatch_renewal(std::move(run), std::move(latest));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(
+    ExportableIdentityArgs args) {
+  const noise::PublicKey own = args.own.public_key();
+  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+
+  auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
+                                         args.t, kExportableReshareOp, args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_reshare_new_party_handler(std::move(root), t); };
+  auto run = std::move(*driven);
+  co_return co_await dispatch_renewal(std::move(run), std::move(latest));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_recipient_body(
+    ExportableIdentityArgs args) {
+  args.keygen_ids.insert(args.own.public_key());
+  auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
+                                         args.t, kExportableImportOp, args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_import_recipient_handler(std::move(root), t); };
+  auto run = std::move(*driven);
+  co_return co_await dispatch_renewal(std::move(run), std::move(latest));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_importer_body(
+    ExportableImporterArgs args) {
+  ExportableIdentityArgs& id = args.identity;
+  id.keygen_ids.insert(id.own.public_key());
+  auto driven = co_await join_keygen_ids(std::move(id.host), id.room, std::move(id.own), id.keygen_ids, id.t,
+                                         kExportableImportOp, id.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto latest = [t = id.t, seed = std::move(args.seed)](ProtocolExecutor root) mutable {
+    return exportable_import_importer_handler(std::move(root), t, std::move(seed));
+  };
+  auto run = std::move(*driven);
+  co_return co_await dispatch_renewal(std::move(run), std::move(latest));
+}
+
+}  // namespace velto::executor
