@@ -20,30 +20,6 @@ namespace {
 namespace crypto = velto::crypto;
 namespace ex = velto::executor;
 
-// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool model_utf8(crypto::ByteSpan s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const std::uint8_t b = s[i];
-    std::size_t n;
-    std::uint32_t cp;
-    if (b < 0x80) { ++i; continue; }
-    if (b >= 0xC2 && b <= 0xDF) { n = 1; cp = b & 0x1F; }
-    else if (b >= 0xE0 && b <= 0xEF) { n = 2; cp = b & 0x0F; }
-    else if (b >= 0xF0 && b <= 0xF4) { n = 3; cp = b & 0x07; }
-    else return false;
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (s[i + k] & 0x3F);
-    }
-    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += n + 1;
-  }
-  return true;
-}
-
 void check_message(crypto::ByteSpan message) {
   auto decoded = ex::decode_ws_message(message);
   auto frame = ex::read_relay_frame(message);
@@ -52,7 +28,7 @@ void check_message(crypto::ByteSpan message) {
     VELTO_FUZZ_CHECK(e != nullptr);
     // An Error frame whose length is in the input fails only on its text.
     if (message.size() >= 2 && message[0] == 0 && message[1] <= 251 && message.size() >= 2u + message[1])
-      VELTO_FUZZ_CHECK(!model_utf8(message.subspan(2, message[1])));
+      VELTO_FUZZ_CHECK(!velto::fuzz::well_formed_utf8(velto::fuzz::FuzzInput::text(message.subspan(2, message[1]))));
     return;
   }
   const crypto::Bytes encoded = ex::encode_ws_message(*decoded);
@@ -65,7 +41,7 @@ void check_message(crypto::ByteSpan message) {
     VELTO_FUZZ_CHECK(frame && *frame == *relay);
   } else {
     const auto& text = std::get<ex::ServerErrorFrame>(*decoded).text;
-    VELTO_FUZZ_CHECK(model_utf8(crypto::as_bytes(text)));
+    VELTO_FUZZ_CHECK(velto::fuzz::well_formed_utf8(text));
     const auto* e = frame ? nullptr : frame.error().get_if<ex::RelayError::ServerError>();
     VELTO_FUZZ_CHECK(e != nullptr && e->text == text);
   }

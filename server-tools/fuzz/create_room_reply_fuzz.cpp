@@ -17,34 +17,6 @@
 #include "server-tools/http_text.hpp"
 #include "server-tools/room_uuid.hpp"
 
-namespace {
-
-bool well_formed_utf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n;
-    std::uint32_t cp;
-    if (b < 0x80) { ++i; continue; }
-    if (b >= 0xC2 && b <= 0xDF) { n = 1; cp = b & 0x1Fu; }
-    else if (b >= 0xE0 && b <= 0xEF) { n = 2; cp = b & 0x0Fu; }
-    else if (b >= 0xF0 && b <= 0xF4) { n = 3; cp = b & 0x07u; }
-    else return false;
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k) {
-      const auto c = static_cast<unsigned char>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (c & 0x3Fu);
-    }
-    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   velto::fuzz::FuzzInput in(data, size);
   const std::uint8_t header_len = in.u8();
@@ -53,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto body = in.rest();
 
   const std::string text = velto::server_tools::decode_body(body, content_type);
-  VELTO_FUZZ_CHECK(well_formed_utf8(text));
+  VELTO_FUZZ_CHECK(velto::fuzz::well_formed_utf8(text));
 
   const auto encoding = velto::server_tools::content_type_encoding(content_type);
   const std::string_view raw = velto::fuzz::FuzzInput::text(body);
