@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs every fuzz harness under libFuzzer: installs clang-19 when missing,
-# builds build/fuzz with clang-19 and VELTO_FUZZ=ON, then runs each harness
+# Runs the fuzz harnesses under libFuzzer: installs clang-19 when missing,
+# builds them in build/fuzz with clang-19 and VELTO_FUZZ=ON, then runs each
 # for SECONDS (default 300) on a copy of its committed corpus, at most
 # FUZZ_JOBS (default 4) at a time. Reports per harness the executions per
 # second, the coverage and any finding; a crashing input is left in
 # build/fuzz/findings/. Exit code 1 when anything was found.
 #
-#   scripts/fuzz.sh [SECONDS] [NAME_REGEX]
+#   scripts/fuzz.sh [SECONDS] [REGEX]
+#
+# REGEX selects harnesses by "<component dir>/<name>" (default: all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,24 +26,35 @@ fi
 CC=clang-19 CXX=clang++-19 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DVELTO_FUZZ=ON -DVELTO_TESTS=OFF \
   -DVELTO_BENCHMARKS=OFF -DVELTO_RELAY=OFF >"$BUILD.configure.log"
-cmake --build "$BUILD" --target velto_fuzzers -j "${BUILD_JOBS:-4}"
 
-mkdir -p "$BUILD/findings" "$BUILD/runs"
+# The harness id of <component dir> <name>: the target name without _fuzz.
+harness_id() {
+  local lib=${1//-/_}
+  [[ $lib == velto_* ]] || lib=velto_$lib
+  echo "${lib}_$2"
+}
 
-# <component dir> <harness name> per harness.
+# <component dir> <harness name> per selected harness.
 harnesses=()
+targets=()
 for src in */fuzz/*_fuzz.cpp; do
   dir=${src%%/*}
   name=$(basename "$src" _fuzz.cpp)
-  [[ "$dir/$name" =~ $FILTER ]] && harnesses+=("$dir $name")
+  if [[ "$dir/$name" =~ $FILTER ]]; then
+    harnesses+=("$dir $name")
+    targets+=("$(harness_id "$dir" "$name")_fuzz")
+  fi
 done
+((${#harnesses[@]})) || { echo "no harness matches $FILTER" >&2; exit 2; }
+cmake --build "$BUILD" --target "${targets[@]}" -j "${BUILD_JOBS:-4}"
+
+mkdir -p "$BUILD/findings" "$BUILD/runs"
 
 run_one() {
   local dir=$1 name=$2
-  local lib=${dir//-/_}
-  [[ $lib == velto_* ]] || lib=velto_$lib
-  local bin=$BUILD/fuzz/${lib}_${name}_fuzz
-  local id=${lib}_${name}
+  local id
+  id=$(harness_id "$dir" "$name")
+  local bin=$BUILD/fuzz/${id}_fuzz
   local work=$BUILD/runs/$id
   rm -rf "$work" && mkdir -p "$work/corpus"
   cp "$dir/fuzz/corpus/$name/"* "$work/corpus/"
@@ -69,9 +82,7 @@ status=0
 printf '%-42s %10s %8s %8s %10s  %s\n' harness runs exec/s cov ft result
 for h in "${harnesses[@]}"; do
   read -r dir name <<<"$h"
-  lib=${dir//-/_}
-  [[ $lib == velto_* ]] || lib=velto_$lib
-  id=${lib}_${name}
+  id=$(harness_id "$dir" "$name")
   log=$BUILD/runs/$id/log
   rc=$(cat "$BUILD/runs/$id/rc")
   runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' || echo '?')
