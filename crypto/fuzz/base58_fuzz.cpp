@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VELTO_FUZZ_CHECK(back && *back == value);
   }
 
-  // Fixed-size buffer: the text's errors first in text order, then the size.
+  // Fixed-size buffer: the text's errors and the buffer's size in text order.
   const std::size_t cap = selector % 90;
   std::vector<std::uint8_t> buf(cap, 0xA5);
   auto into = velto::crypto::base58_decode_into(text, buf);
@@ -108,7 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     VELTO_FUZZ_CHECK(all_zero(buf));
     if (m.error) {
-      VELTO_FUZZ_CHECK(into.error().kind == *m.error && into.error().index == m.index);
+      // Text order: the buffer may run out on the characters before the
+      // offending one.
+      const bool full_before = model_decode(text.substr(0, m.index)).bytes.size() > cap;
+      VELTO_FUZZ_CHECK((into.error().kind == *m.error && into.error().index == m.index) ||
+                       (full_before && into.error().kind == Base58Error::Kind::BufferTooSmall));
     } else {
       VELTO_FUZZ_CHECK(into.error().kind == Base58Error::Kind::BufferTooSmall && m.bytes.size() > cap);
     }
