@@ -2,11 +2,11 @@
 #
 #   velto_component(NAME <target> [DEPS <targets...>] [TEST_DEPS <targets...>])
 #
-# Sources are every *.cpp in the folder and its sub-folders, except tests/ and
-# benches/. Tests are tests/*.cpp (one GoogleTest executable per component),
+# Sources are every *.cpp in the folder and its sub-folders, except tests/,
+# benches/ and fuzz/. Tests are tests/*.cpp (one GoogleTest executable per component),
 # benchmarks are benches/*.cpp (one Google Benchmark executable). Headers sit
 # beside the sources and are included as "<folder>/<file>.hpp" from the
-# project root.
+# project root. Fuzz harnesses are fuzz/*_fuzz.cpp (VeltoFuzz.cmake).
 
 set(VELTO_WARNINGS -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wcast-align
                    -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2)
@@ -34,10 +34,12 @@ function(velto_filter_sources var)
   set(${var} ${${var}} PARENT_SCOPE)
 endfunction()
 
+include(VeltoFuzz)
+
 function(velto_component)
   cmake_parse_arguments(C "" "NAME" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER srcs EXCLUDE REGEX "/(tests|benches)/")
+  list(FILTER srcs EXCLUDE REGEX "/(tests|benches|fuzz)/")
   velto_filter_sources(srcs)
   if(srcs)
     add_library(${C_NAME} STATIC ${srcs})
@@ -82,4 +84,6 @@ function(velto_component)
       endif()
     endif()
   endif()
+
+  velto_fuzz_harnesses(${C_NAME})
 endfunction()

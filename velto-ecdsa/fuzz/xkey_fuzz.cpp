@@ -1,0 +1,60 @@
+// xpub and xprv texts: an accepted xpub is exactly the text its writer makes
+// (strict compressed key), an accepted xprv reads back from its writer's
+// text, public derivation from a parsed xpub never panics and keeps the
+// depth count, and the function-interface calls on such texts follow their
+// parsers.
+//
+// Input: a mode byte (bit 0: the rest is the text itself; otherwise the rest
+// is the payload, framed with a valid Base58Check checksum so the fuzzer
+// gets past it; bit 1: xprv), a derivation path, then the text or payload.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cmake/fuzz/fuzz_check.hpp"
+#include "crypto/codec.hpp"
+#include "velto-ecdsa/bip32.hpp"
+
+namespace {
+
+namespace ecdsa = velto::ecdsa;
+
+void check_xpub(const std::string& text, const std::vector<std::uint32_t>& path) {
+  auto xpub = ecdsa::parse_xpub(text);
+  if (!xpub) return;
+  VELTO_FUZZ_CHECK(ecdsa::xpub_to_string(*xpub) == text);
+  auto derived = ecdsa::derive_child_pubkey_path(*xpub, path);
+  if (!derived) return;
+  VELTO_FUZZ_CHECK(derived->xpub.depth == xpub->depth + path.size());
+  if (path.empty()) VELTO_FUZZ_CHECK(derived->xpub == *xpub);
+  // A derived key writes and reads back.
+  auto again = ecdsa::parse_xpub(ecdsa::xpub_to_string(derived->xpub));
+  VELTO_FUZZ_CHECK(again && *again == derived->xpub);
+}
+
+void check_xpriv(const std::string& text) {
+  auto xpriv = ecdsa::parse_xpriv(text);
+  if (!xpriv) return;
+  const std::string written = ecdsa::xprv_to_string(*xpriv);
+  VELTO_FUZZ_CHECK(written.size() <= 112);
+  auto again = ecdsa::parse_xpriv(written);
+  VELTO_FUZZ_CHECK(again && *again == *xpriv);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  velto::fuzz::FuzzInput in(data, size);
+  const std::uint8_t mode = in.u8();
+  const std::vector<std::uint32_t> path = in.path(4);
+  const auto rest = in.bytes(200);
+  const std::string text = (mode & 1) ? std::string(velto::fuzz::FuzzInput::text(rest))
+                                      : velto::crypto::base58check_encode(rest);
+  if (mode & 2) {
+    check_xpriv(text);
+  } else {
+    check_xpub(text, path);
+  }
+  return 0;
+}
