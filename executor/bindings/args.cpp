@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "crypto/codec.hpp"
 #include "executor/bindings/c_api.hpp"
 
 namespace velto::executor::ffi {
@@ -49,6 +50,14 @@ std::expected<KeygenIdSet, FfiError> optional_keygen_ids_arg(ConstStrArray keyge
 
 std::expected<EcdsaStorableSecretShare, FfiError> ecdsa_share_arg(ConstStr secret_share) {
   return decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ecdsa_share_decode);
+}
+
+std::expected<Ed25519StorableSecretShare, FfiError> ed25519_share_arg(ConstStr secret_share) {
+  return decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ed25519_share_decode);
+}
+
+std::expected<crypto::Bytes, FfiError> message_arg(ConstStr message) {
+  return decode_arg(message, FfiErrorKind::InvalidMessage, crypto::hex_decode);
 }
 
 std::expected<crypto::ByteArray<32>, FfiError> msg_hash_arg(ConstStr msg_hash) {

@@ -16,6 +16,7 @@
 #include "executor/api_type.hpp"
 #include "executor/bindings/keygen.hpp"
 #include "executor/bindings/velto.h"
+#include "executor/ed25519_share.hpp"
 #include "executor/error.hpp"
 #include "noise-kk/keys.hpp"
 #include "server-tools/relay_uri.hpp"
@@ -37,6 +38,11 @@ std::expected<noise::PublicKey, FfiError> keygen_id_arg(ConstStr keygen_id);
 std::expected<KeygenIdSet, FfiError> optional_keygen_ids_arg(ConstStrArray keygen_ids);
 // -3: a stored ECDSA share.
 std::expected<EcdsaStorableSecretShare, FfiError> ecdsa_share_arg(ConstStr secret_share);
+// -3: a stored Ed25519 share.
+std::expected<Ed25519StorableSecretShare, FfiError> ed25519_share_arg(ConstStr secret_share);
+// -4: a message of any length in hex digits (an even number of them; the
+// empty text is the empty message).
+std::expected<crypto::Bytes, FfiError> message_arg(ConstStr message);
 // -4: a 32-byte message hash in 64 hex digits.
 std::expected<crypto::ByteArray<32>, FfiError> msg_hash_arg(ConstStr msg_hash);
 // -15: a 32-byte private key in 64 hex digits.
