@@ -12,6 +12,7 @@
 
 #include "karvane_wallet_mpc/bridge.hpp"
 #include "karvane_wallet_mpc/ecdsa.hpp"
+#include "karvane_wallet_mpc/ed25519.hpp"
 #include "karvane_wallet_mpc/error.hpp"
 #include "karvane_wallet_mpc/types.hpp"
 #include "velto-mpc-infra/async/runtime.hpp"
@@ -92,6 +93,7 @@ bool body(PyObject* module) {
       {"PyEcdsaSignature", &ecdsa_signature_type},
       {"PyEd25519KeygenResult", &ed25519_keygen_result_type},
       {"PyEcdsa", &ecdsa_type},
+      {"PyEd25519", &ed25519_type},
   };
   for (const auto& c : classes)
     if (!add(module, c.name, reinterpret_cast<PyObject*>(c.type()))) return false;

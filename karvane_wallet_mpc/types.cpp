@@ -238,6 +238,11 @@ PyObject* new_ecdsa_keygen_result(EcdsaKeygenResult v) {
   return t == nullptr ? nullptr : py::make_instance<EcdsaKeygenResult>(t, std::move(v));
 }
 
+PyObject* new_ed25519_keygen_result(Ed25519KeygenResult v) {
+  PyTypeObject* t = ed25519_keygen_result_type();
+  return t == nullptr ? nullptr : py::make_instance<Ed25519KeygenResult>(t, std::move(v));
+}
+
 PyObject* new_ecdsa_signature(EcdsaSignatureValue v) {
   PyTypeObject* t = ecdsa_signature_type();
   return t == nullptr ? nullptr : py::make_instance<EcdsaSignatureValue>(t, std::move(v));

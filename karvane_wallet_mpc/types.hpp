@@ -49,6 +49,7 @@ PyTypeObject* ed25519_keygen_result_type();
 PyObject* new_init_keygen_result(InitKeygenResult v);
 PyObject* new_ecdsa_keygen_result(EcdsaKeygenResult v);
 PyObject* new_ecdsa_signature(EcdsaSignatureValue v);
+PyObject* new_ed25519_keygen_result(Ed25519KeygenResult v);
 // The 32 bytes of a PyMessageHash instance.
 const MessageHash& message_hash_of(PyObject* o);
 
