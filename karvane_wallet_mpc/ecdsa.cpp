@@ -167,15 +167,7 @@ PyObject* derive_pubkey(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* export_id(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[1];
-  if (!py::match_args("PyEcdsa.export_id", {"secret_share"}, args, kwargs, a)) return nullptr;
-  std::string share;
-  if (!py::to_text(a[0], "secret_share", share)) return nullptr;
-  return guard_sync([&]() -> PyObject* {
-    auto r = ecdsa_of(self).export_id(share);
-    if (!r) return to_py_err(r.error());
-    return py::text(*r).release();
-  });
+  return methods::export_id<mpc::Ecdsa>(self, args, kwargs, "PyEcdsa.export_id");
 }
 
 PyObject* derive_private_key_from_xpriv(PyObject* self, PyObject* args, PyObject* kwargs) {

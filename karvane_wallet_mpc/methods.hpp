@@ -18,6 +18,9 @@
 
 #include "executor/bindings/velto.h"
 #include "karvane_wallet_mpc/bridge.hpp"
+#include "karvane_wallet_mpc/error.hpp"
+#include "karvane_wallet_mpc/py/args.hpp"
+#include "karvane_wallet_mpc/py/class.hpp"
 #include "velto-mpc/error.hpp"
 #include "velto-mpc/ffi/mod.hpp"
 
@@ -64,6 +67,20 @@ PyObject* reshare_remaining_party(const std::string& host, PyObject* args, PyObj
                                   ReshareRemainingFn fn, KeygenResultMaker result);
 // init_keygen(): a PyInitKeygenResult.
 PyObject* init_keygen();
+
+// export_id(secret_share) of a scheme object held by `self`: the text.
+template <class Scheme>
+PyObject* export_id(PyObject* self, PyObject* args, PyObject* kwargs, const char* method) {
+  PyObject* a[1];
+  if (!py::match_args(method, {"secret_share"}, args, kwargs, a)) return nullptr;
+  std::string share;
+  if (!py::to_text(a[0], "secret_share", share)) return nullptr;
+  return guard_sync([&]() -> PyObject* {
+    auto r = py::value_of<Scheme>(self).export_id(share);
+    if (!r) return to_py_err(r.error());
+    return py::text(*r).release();
+  });
+}
 
 template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
 PyCFunction kw(void) {

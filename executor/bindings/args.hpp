@@ -15,6 +15,7 @@
 #include "crypto/secret.hpp"
 #include "executor/api_type.hpp"
 #include "executor/bindings/keygen.hpp"
+#include "executor/bindings/c_api.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/ed25519_share.hpp"
 #include "executor/error.hpp"
@@ -67,6 +68,30 @@ class OperationTask {
 template <auto Body, class Args>
 OperationTask<Args, Body> operation_task(Args args) {
   return OperationTask<Args, Body>(std::move(args));
+}
+
+// The function of a party that takes part in a reshare or an import with its
+// keygen identity alone (every scheme has two: a new party of a reshare and
+// a recipient of an import): host (-2), room (-1), threshold (-6), keygen
+// secret (-9), keygen ids (-10, a null array being none), then the task of
+// `Body` on Args(host, room, threshold, key pair, ids).
+template <class Args, auto Body>
+ResultFFI identity_operation(uint16_t threshold, ConstStr keygen_secret, ConstStrArray keygen_ids, ConstStr room_uuid,
+                             ConstStr host_url, DoubleCallback callback, void* context) {
+  return guarded([&]() -> ResultFFI {
+    auto host = host_arg(host_url);
+    if (!host) return refuse(std::move(host.error()));
+    auto room = room_arg(room_uuid);
+    if (!room) return refuse(std::move(room.error()));
+    auto t = party_count_arg(threshold);
+    if (!t) return refuse(std::move(t.error()));
+    auto own = keygen_secret_arg(keygen_secret);
+    if (!own) return refuse(std::move(own.error()));
+    auto ids = optional_keygen_ids_arg(keygen_ids);
+    if (!ids) return refuse(std::move(ids.error()));
+    Args args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
+    return spawn_operation(callback, context, operation_task<Body>(std::move(args)));
+  });
 }
 
 }  // namespace velto::executor::ffi

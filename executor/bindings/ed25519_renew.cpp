@@ -14,31 +14,6 @@
 
 using namespace velto::executor;
 
-namespace {
-
-// A party of a reshare or import that brings its keygen identity alone: the
-// same checks for both operations.
-template <auto Body>
-ResultFFI identity_operation(uint16_t threshold, ConstStr keygen_secret, ConstStrArray keygen_ids, ConstStr room_uuid,
-                             ConstStr host_url, DoubleCallback callback, void* context) {
-  return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto t = ffi::party_count_arg(threshold);
-    if (!t) return ffi::refuse(std::move(t.error()));
-    auto own = ffi::keygen_secret_arg(keygen_secret);
-    if (!own) return ffi::refuse(std::move(own.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
-    Ed25519IdentityArgs args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
-    return ffi::spawn_operation(callback, context, ffi::operation_task<Body>(std::move(args)));
-  });
-}
-
-}  // namespace
-
 extern "C" ResultFFI velto_ed25519_refresh(ConstStr secret_share, DoubleCallback callback, void* context,
                                            ConstStr room_uuid, ConstStr host_url) {
   return ffi::guarded([&]() -> ResultFFI {
@@ -56,8 +31,8 @@ extern "C" ResultFFI velto_ed25519_refresh(ConstStr secret_share, DoubleCallback
 extern "C" ResultFFI velto_ed25519_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret,
                                                      ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
                                                      DoubleCallback callback, void* context) {
-  return identity_operation<ed25519_reshare_new_party_body>(new_threshold, keygen_secret, keygen_ids, room_uuid,
-                                                            host_url, callback, context);
+  return ffi::identity_operation<Ed25519IdentityArgs, ed25519_reshare_new_party_body>(
+      new_threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
 }
 
 extern "C" ResultFFI velto_ed25519_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
@@ -84,8 +59,8 @@ extern "C" ResultFFI velto_ed25519_import_private_key_recipient(uint16_t thresho
                                                                 ConstStrArray keygen_ids, ConstStr room_uuid,
                                                                 ConstStr host_url, DoubleCallback callback,
                                                                 void* context) {
-  return identity_operation<ed25519_import_recipient_body>(threshold, keygen_secret, keygen_ids, room_uuid, host_url,
-                                                           callback, context);
+  return ffi::identity_operation<Ed25519IdentityArgs, ed25519_import_recipient_body>(
+      threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
 }
 
 extern "C" ResultFFI velto_ed25519_import_private_key_importer(uint16_t threshold, ConstStr private_key,
