@@ -9,6 +9,7 @@
 
 #include "karvane_wallet_mpc/bridge.hpp"
 #include "karvane_wallet_mpc/error.hpp"
+#include "karvane_wallet_mpc/methods.hpp"
 #include "karvane_wallet_mpc/py/args.hpp"
 #include "karvane_wallet_mpc/py/class.hpp"
 #include "karvane_wallet_mpc/types.hpp"
@@ -24,21 +25,9 @@ namespace mpc = velto::mpc;
 using boost::asio::awaitable;
 using bridge::Maker;
 
-using Bytes = std::vector<std::uint8_t>;
-using Path = std::vector<std::uint32_t>;
-using Texts = std::vector<std::string>;
+using namespace methods;
 
 mpc::Ecdsa& ecdsa_of(PyObject* self) { return py::value_of<mpc::Ecdsa>(self); }
-
-std::array<std::uint8_t, 32> as32(const Bytes& b) {
-  std::array<std::uint8_t, 32> out{};
-  for (std::size_t i = 0; i < 32; ++i) out[i] = b[i];
-  return out;
-}
-
-Maker mpc_error(mpc::VeltoError e) {
-  return [e = std::move(e)]() -> PyObject* { return to_py_err(e); };
-}
 
 // Key-generation-type outputs: the group key (65 bytes) and the share text.
 Maker keygen_result(std::expected<mpc::DoubleOutput, mpc::VeltoError> r) {
@@ -46,11 +35,6 @@ Maker keygen_result(std::expected<mpc::DoubleOutput, mpc::VeltoError> r) {
   const auto key = mpc::EcdsaPublicKey::parse_ffi(r->first);
   EcdsaKeygenResult v{key.bytes, key.compressed(), std::move(r->second)};
   return [v = std::move(v)]() -> PyObject* { return new_ecdsa_keygen_result(v); };
-}
-
-Maker text_result(std::expected<std::string, mpc::VeltoError> r) {
-  if (!r) return mpc_error(std::move(r.error()));
-  return [t = std::move(*r)]() -> PyObject* { return py::text(t).release(); };
 }
 
 // --- constructor -----------------------------------------------------------
@@ -66,42 +50,12 @@ PyObject* ecdsa_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // --- awaitable methods -----------------------------------------------------
 
 PyObject* create_room(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[2];
-  if (!py::match_args("PyEcdsa.create_room", {"n", "api_key"}, args, kwargs, a)) return nullptr;
-  std::uint16_t n = 0;
-  std::string api_key;
-  if (!py::to_u16(a[0], "n", n) || !py::to_text(a[1], "api_key", api_key)) return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), n, api_key]() -> awaitable<Maker> {
-    if (n == 0) co_return bridge::value_error("n must be > 0");
-    auto r = co_await mpc::create_room(host, n, api_key);
-    co_return text_result(std::move(r));
-  });
+  return methods::create_room(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.create_room");
 }
 
 PyObject* keygen(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[5];
-  if (!py::match_args("PyEcdsa.keygen", {"room_uuid", "n", "t", "keygen_secret", "keygen_ids"}, args, kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t n = 0, t = 0;
-  Bytes secret;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "n", n) || !py::to_u16(a[2], "t", t) ||
-      !py::to_byte_list(a[3], "keygen_secret", secret) || !py::to_text_list(a[4], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, n, t, secret, ids]() -> awaitable<Maker> {
-    if (n == 0) co_return bridge::value_error("n must be > 0");
-    if (t == 0) co_return bridge::value_error("t must be > 0");
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    const auto secret_hex = mpc::to_ffi(as32(secret));
-    const mpc::ConstStrList id_list(ids);
-    auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_ecdsa_keygen(n, t, mpc::const_str(secret_hex.view()), mpc::const_str(room), mpc::const_str(host),
-                                id_list.array(), cb, ctx);
-    };
-    auto r = co_await mpc::async_ffi_double(call);
-    co_return keygen_result(std::move(r));
-  });
+  return methods::keygen(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.keygen", &velto_ecdsa_keygen,
+                         &keygen_result);
 }
 
 PyObject* sign(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -136,41 +90,13 @@ PyObject* sign(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* refresh(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[2];
-  if (!py::match_args("PyEcdsa.refresh", {"room_uuid", "secret_share"}, args, kwargs, a)) return nullptr;
-  std::string room, share;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_text(a[1], "secret_share", share)) return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, share]() -> awaitable<Maker> {
-    auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_ecdsa_refresh(mpc::const_str(share), cb, ctx, mpc::const_str(room), mpc::const_str(host));
-    };
-    auto r = co_await mpc::async_ffi_double(call);
-    co_return keygen_result(std::move(r));
-  });
+  return methods::refresh(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.refresh", &velto_ecdsa_refresh,
+                          &keygen_result);
 }
 
 PyObject* export_full_private_key(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[3];
-  if (!py::match_args("PyEcdsa.export_full_private_key", {"room_uuid", "secret_share", "export_to"}, args, kwargs,
-                      a))
-    return nullptr;
-  std::string room, share, export_to;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_text(a[1], "secret_share", share) ||
-      !py::to_text(a[2], "export_to", export_to))
-    return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, share, export_to]() -> awaitable<Maker> {
-    auto call = [&](SingleCallback cb, void* ctx) {
-      return velto_ecdsa_export_full_private_key(mpc::const_str(share), mpc::const_str(export_to),
-                                                 mpc::const_str(room), mpc::const_str(host), cb, ctx);
-    };
-    auto r = co_await mpc::async_ffi_single(call);
-    if (!r) co_return mpc_error(std::move(r.error()));
-    Maker m = [t = std::move(*r)]() -> PyObject* {
-      if (t.empty()) Py_RETURN_NONE;
-      return py::text(t).release();
-    };
-    co_return m;
-  });
+  return methods::export_full_private_key(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.export_full_private_key",
+                                          &velto_ecdsa_export_full_private_key);
 }
 
 PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -205,81 +131,24 @@ PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* 
       });
 }
 
-// The operations of a party that takes part with its keygen identity alone,
-// the recipient of an import and a new party of a reshare: the same
-// arguments, checks and result.
-using IdentityOperation = ResultFFI (*)(uint16_t, ConstStr, ConstStrArray, ConstStr, ConstStr, DoubleCallback, void*);
-
-PyObject* identity_operation(PyObject* self, PyObject* args, PyObject* kwargs, const char* method,
-                             const char* threshold_name, IdentityOperation operation) {
-  PyObject* a[4];
-  if (!py::match_args(method, {"room_uuid", threshold_name, "keygen_secret", "keygen_ids"}, args, kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t threshold = 0;
-  Bytes secret;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], threshold_name, threshold) ||
-      !py::to_byte_list(a[2], "keygen_secret", secret) || !py::to_text_list(a[3], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn(
-      [host = ecdsa_of(self).host_url(), room, threshold, secret, ids, operation]() -> awaitable<Maker> {
-        if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
-        if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-        const auto secret_hex = mpc::to_ffi(as32(secret));
-        const mpc::ConstStrList id_list(ids);
-        auto call = [&](DoubleCallback cb, void* ctx) {
-          return operation(threshold, mpc::const_str(secret_hex.view()), id_list.array(), mpc::const_str(room),
-                           mpc::const_str(host), cb, ctx);
-        };
-        auto r = co_await mpc::async_ffi_double(call);
-        co_return keygen_result(std::move(r));
-      });
-}
-
 PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return identity_operation(self, args, kwargs, "PyEcdsa.import_private_key_recipient", "threshold",
-                            &velto_ecdsa_import_private_key_recipient);
+  return identity_operation(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.import_private_key_recipient",
+                            "threshold", &velto_ecdsa_import_private_key_recipient, &keygen_result);
 }
 
 PyObject* reshare_new_party(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return identity_operation(self, args, kwargs, "PyEcdsa.reshare_new_party", "new_threshold",
-                            &velto_ecdsa_reshare_new_party);
+  return identity_operation(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.reshare_new_party", "new_threshold",
+                            &velto_ecdsa_reshare_new_party, &keygen_result);
 }
 
 PyObject* reshare_remaining_party(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[4];
-  if (!py::match_args("PyEcdsa.reshare_remaining_party",
-                      {"room_uuid", "new_threshold", "secret_share", "keygen_ids"}, args, kwargs, a))
-    return nullptr;
-  std::string room, share;
-  std::uint16_t threshold = 0;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "new_threshold", threshold) ||
-      !py::to_text(a[2], "secret_share", share) || !py::to_text_list(a[3], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = ecdsa_of(self).host_url(), room, threshold, share, ids]() -> awaitable<Maker> {
-    if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
-    const mpc::ConstStrList id_list(ids);
-    auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_ecdsa_reshare_remaining_party(threshold, mpc::const_str(share), id_list.array(),
-                                                 mpc::const_str(room), mpc::const_str(host), cb, ctx);
-    };
-    auto r = co_await mpc::async_ffi_double(call);
-    co_return keygen_result(std::move(r));
-  });
+  return methods::reshare_remaining_party(ecdsa_of(self).host_url(), args, kwargs, "PyEcdsa.reshare_remaining_party",
+                                          &velto_ecdsa_reshare_remaining_party, &keygen_result);
 }
 
 // --- synchronous methods ---------------------------------------------------
 
-PyObject* init_keygen(PyObject* self, PyObject*) {
-  return guard_sync([&]() -> PyObject* {
-    auto r = ecdsa_of(self).init_keygen();
-    if (!r) return to_py_err(r.error());
-    return new_init_keygen_result(
-        InitKeygenResult{std::move(r->keygen_id), Bytes(r->keygen_secret.begin(), r->keygen_secret.end())});
-  });
-}
+PyObject* init_keygen(PyObject*, PyObject*) { return methods::init_keygen(); }
 
 PyObject* derive_pubkey(PyObject* self, PyObject* args, PyObject* kwargs) {
   PyObject* a[2];
@@ -298,15 +167,7 @@ PyObject* derive_pubkey(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* export_id(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[1];
-  if (!py::match_args("PyEcdsa.export_id", {"secret_share"}, args, kwargs, a)) return nullptr;
-  std::string share;
-  if (!py::to_text(a[0], "secret_share", share)) return nullptr;
-  return guard_sync([&]() -> PyObject* {
-    auto r = ecdsa_of(self).export_id(share);
-    if (!r) return to_py_err(r.error());
-    return py::text(*r).release();
-  });
+  return methods::export_id<mpc::Ecdsa>(self, args, kwargs, "PyEcdsa.export_id");
 }
 
 PyObject* derive_private_key_from_xpriv(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -322,13 +183,6 @@ PyObject* derive_private_key_from_xpriv(PyObject* self, PyObject* args, PyObject
     return py::byte_list(*r).release();
   });
 }
-
-template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
-PyCFunction kw(void) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
-constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef g_methods[] = {
     {"init_keygen", &init_keygen, METH_NOARGS, "init_keygen($self)\n--\n\n"},

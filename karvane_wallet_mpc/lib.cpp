@@ -12,6 +12,7 @@
 
 #include "karvane_wallet_mpc/bridge.hpp"
 #include "karvane_wallet_mpc/ecdsa.hpp"
+#include "karvane_wallet_mpc/ed25519.hpp"
 #include "karvane_wallet_mpc/error.hpp"
 #include "karvane_wallet_mpc/exportable_ed25519.hpp"
 #include "karvane_wallet_mpc/types.hpp"
@@ -93,6 +94,7 @@ bool body(PyObject* module) {
       {"PyEcdsaSignature", &ecdsa_signature_type},
       {"PyEd25519KeygenResult", &ed25519_keygen_result_type},
       {"PyEcdsa", &ecdsa_type},
+      {"PyEd25519", &ed25519_type},
       {"PyExportableEd25519", &exportable_ed25519_type},
   };
   for (const auto& c : classes)

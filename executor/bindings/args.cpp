@@ -56,6 +56,10 @@ std::expected<ExportableEd25519StorableSecretShare, FfiError> exportable_ed25519
   return decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, exportable_ed25519_share_decode);
 }
 
+std::expected<Ed25519StorableSecretShare, FfiError> ed25519_share_arg(ConstStr secret_share) {
+  return decode_arg(secret_share, FfiErrorKind::InvalidSecretShare, ed25519_share_decode);
+}
+
 std::expected<crypto::Bytes, FfiError> message_arg(ConstStr message) {
   return decode_arg(message, FfiErrorKind::InvalidMessage, crypto::hex_decode);
 }

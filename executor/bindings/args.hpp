@@ -15,6 +15,7 @@
 #include "crypto/secret.hpp"
 #include "executor/api_type.hpp"
 #include "executor/bindings/keygen.hpp"
+#include "executor/bindings/c_api.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/ed25519_share.hpp"
 #include "executor/error.hpp"
@@ -38,6 +39,8 @@ std::expected<noise::PublicKey, FfiError> keygen_id_arg(ConstStr keygen_id);
 std::expected<KeygenIdSet, FfiError> optional_keygen_ids_arg(ConstStrArray keygen_ids);
 // -3: a stored ECDSA share.
 std::expected<EcdsaStorableSecretShare, FfiError> ecdsa_share_arg(ConstStr secret_share);
+// -3: a stored Ed25519 share.
+std::expected<Ed25519StorableSecretShare, FfiError> ed25519_share_arg(ConstStr secret_share);
 // -3: a stored exportable Ed25519 share.
 std::expected<ExportableEd25519StorableSecretShare, FfiError> exportable_ed25519_share_arg(ConstStr secret_share);
 // -4: message bytes in hex digits of either case, any even length (the empty
@@ -67,6 +70,30 @@ class OperationTask {
 template <auto Body, class Args>
 OperationTask<Args, Body> operation_task(Args args) {
   return OperationTask<Args, Body>(std::move(args));
+}
+
+// The function of a party that takes part in a reshare or an import with its
+// keygen identity alone (every scheme has two: a new party of a reshare and
+// a recipient of an import): host (-2), room (-1), threshold (-6), keygen
+// secret (-9), keygen ids (-10, a null array being none), then the task of
+// `Body` on Args(host, room, threshold, key pair, ids).
+template <class Args, auto Body>
+ResultFFI identity_operation(uint16_t threshold, ConstStr keygen_secret, ConstStrArray keygen_ids, ConstStr room_uuid,
+                             ConstStr host_url, DoubleCallback callback, void* context) {
+  return guarded([&]() -> ResultFFI {
+    auto host = host_arg(host_url);
+    if (!host) return refuse(std::move(host.error()));
+    auto room = room_arg(room_uuid);
+    if (!room) return refuse(std::move(room.error()));
+    auto t = party_count_arg(threshold);
+    if (!t) return refuse(std::move(t.error()));
+    auto own = keygen_secret_arg(keygen_secret);
+    if (!own) return refuse(std::move(own.error()));
+    auto ids = optional_keygen_ids_arg(keygen_ids);
+    if (!ids) return refuse(std::move(ids.error()));
+    Args args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
+    return spawn_operation(callback, context, operation_task<Body>(std::move(args)));
+  });
 }
 
 }  // namespace velto::executor::ffi

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -116,6 +117,37 @@ ResultFFI store_outputs(std::span<HeapString* const> outs, std::span<OwnedHeapSt
   }
   for (std::size_t i = 0; i < outs.size(); ++i) *outs[i] = values[i].release();
   return success();
+}
+
+ResultFFI store_output(HeapString* out, OwnedHeapString value) {
+  std::array<OwnedHeapString, 1> values{std::move(value)};
+  const std::array<HeapString*, 1> outs{out};
+  return store_outputs(outs, values);
+}
+
+ResultFFI store_output(HeapString* out, std::string_view text) {
+  return store_output(out, OwnedHeapString(make_heap_string(text)));
+}
+
+OwnedHeapString secret_text(std::string&& text) {
+  OwnedHeapString out(make_heap_string(text));
+  crypto::secure_wipe(text.data(), text.size());
+  text.clear();
+  return out;
+}
+
+OwnedHeapString secret_hex(const crypto::SecretArray<32>& bytes) {
+  OwnedHeapString out(alloc_heap_string(64));
+  const auto digit = [](unsigned v) {
+    // v < 10 ? '0' + v : 'a' + v - 10, without a branch.
+    const unsigned letter = static_cast<unsigned>(9 - static_cast<int>(v)) >> 31;  // 1 when v > 9
+    return static_cast<std::uint8_t>('0' + v + (letter * ('a' - '0' - 10)));
+  };
+  for (std::size_t i = 0; i < 32; ++i) {
+    out.data()[2 * i] = digit(bytes.data()[i] >> 4);
+    out.data()[2 * i + 1] = digit(bytes.data()[i] & 0x0f);
+  }
+  return out;
 }
 
 namespace detail {

@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "crypto/secret.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/error.hpp"
 #include "executor/runtime.hpp"
@@ -174,6 +175,15 @@ std::span<const ConstStr> optional_text_array_arg(const ConstStr* ptr, std::uint
 // -253 (through error_to_result_ffi). Otherwise each output is stored through
 // its pointer and the result is success. `outs` and `values` pair up by index.
 ResultFFI store_outputs(std::span<HeapString* const> outs, std::span<OwnedHeapString> values);
+// store_outputs of one text: a receiver-owned one, or a copy of `text`.
+ResultFFI store_output(HeapString* out, OwnedHeapString value);
+ResultFFI store_output(HeapString* out, std::string_view text);
+// A text holding a secret moved into a new receiver-owned text; the source
+// is wiped.
+OwnedHeapString secret_text(std::string&& text);
+// 64 lower-case hex digits of 32 secret bytes, written without branching on
+// their digits into a new receiver-owned text.
+OwnedHeapString secret_hex(const crypto::SecretArray<32>& bytes);
 
 // ---------------------------------------------------------------------------
 // Operation tasks.

@@ -1,7 +1,6 @@
 // The local ECDSA functions: each decodes its arguments in its fixed order,
 // computes on the calling thread and hands its text over through the last
 // parameter, which is looked at only once the output exists.
-#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -17,22 +16,6 @@
 #include "executor/error.hpp"
 #include "velto-ecdsa/bip32.hpp"
 
-namespace velto::executor {
-namespace {
-
-ResultFFI hand_over(HeapString* out, ffi::OwnedHeapString text) {
-  std::array<ffi::OwnedHeapString, 1> values{std::move(text)};
-  const std::array<HeapString*, 1> outs{out};
-  return ffi::store_outputs(outs, values);
-}
-
-ResultFFI hand_over(HeapString* out, const std::string& text) {
-  return hand_over(out, ffi::OwnedHeapString(ffi::make_heap_string(text)));
-}
-
-}  // namespace
-}  // namespace velto::executor
-
 extern "C" ResultFFI velto_ecdsa_derive_pubkey(ConstStr secret_share, U32Array derivation_path, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
@@ -42,7 +25,7 @@ extern "C" ResultFFI velto_ecdsa_derive_pubkey(ConstStr secret_share, U32Array d
     if (!path) return ffi::refuse(std::move(path.error()));
     auto key = ecdsa_share_child_pubkey_hex(*share, *path);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement, std::move(key.error())));
-    return hand_over(out, *key);
+    return ffi::store_output(out, *key);
   });
 }
 
@@ -51,7 +34,7 @@ extern "C" ResultFFI velto_ecdsa_get_xpub(ConstStr secret_share, HeapString* out
   return ffi::guarded([&]() -> ResultFFI {
     auto share = ffi::ecdsa_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
-    return hand_over(out, velto::ecdsa::xpub_to_string(ecdsa_share_xpub(*share)));
+    return ffi::store_output(out, velto::ecdsa::xpub_to_string(ecdsa_share_xpub(*share)));
   });
 }
 
@@ -64,7 +47,7 @@ extern "C" ResultFFI velto_ecdsa_derive_pubkey_from_xpub(ConstStr xpub, U32Array
     if (!path) return ffi::refuse(std::move(path.error()));
     auto key = ecdsa_xpub_child_pubkey_hex(*parent, *path);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement));
-    return hand_over(out, *key);
+    return ffi::store_output(out, *key);
   });
 }
 
@@ -73,7 +56,7 @@ extern "C" ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString
   return ffi::guarded([&]() -> ResultFFI {
     auto share = ffi::ecdsa_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
-    return hand_over(out, ecdsa_share_export_id(*share));
+    return ffi::store_output(out, ecdsa_share_export_id(*share));
   });
 }
 
@@ -92,7 +75,7 @@ extern "C" ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray s
     }
     auto key = ecdsa_offline_export(decoded);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::ExecutorError, std::move(key.error())));
-    return hand_over(out, secret_text(velto::ecdsa::xprv_to_string(*key)));
+    return ffi::store_output(out, ffi::secret_text(velto::ecdsa::xprv_to_string(*key)));
   });
 }
 
@@ -106,6 +89,6 @@ extern "C" ResultFFI velto_ecdsa_derive_private_key_from_xpriv(ConstStr xpriv, U
     if (!path) return ffi::refuse(std::move(path.error()));
     auto child = ecdsa_xpriv_child_key(*parent, *path);
     if (!child) return ffi::refuse(FfiError(FfiErrorKind::InvalidDerivationElement));
-    return hand_over(out, secret_scalar_hex(*child));
+    return ffi::store_output(out, secret_scalar_hex(*child));
   });
 }

@@ -33,20 +33,8 @@ extern "C" ResultFFI velto_ecdsa_refresh(ConstStr secret_share, DoubleCallback c
 extern "C" ResultFFI velto_ecdsa_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret,
                                                   ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
                                                   DoubleCallback callback, void* context) {
-  return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto t = ffi::party_count_arg(new_threshold);
-    if (!t) return ffi::refuse(std::move(t.error()));
-    auto own = ffi::keygen_secret_arg(keygen_secret);
-    if (!own) return ffi::refuse(std::move(own.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
-    EcdsaReshareNewArgs args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_reshare_new_party_body>(std::move(args)));
-  });
+  return ffi::identity_operation<EcdsaReshareNewArgs, ecdsa_reshare_new_party_body>(
+      new_threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
 }
 
 extern "C" ResultFFI velto_ecdsa_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
@@ -73,20 +61,8 @@ extern "C" ResultFFI velto_ecdsa_import_private_key_recipient(uint16_t threshold
                                                              ConstStrArray keygen_ids, ConstStr room_uuid,
                                                              ConstStr host_url, DoubleCallback callback,
                                                              void* context) {
-  return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto t = ffi::party_count_arg(threshold);
-    if (!t) return ffi::refuse(std::move(t.error()));
-    auto own = ffi::keygen_secret_arg(keygen_secret);
-    if (!own) return ffi::refuse(std::move(own.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
-    EcdsaImportRecipientArgs args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_import_recipient_body>(std::move(args)));
-  });
+  return ffi::identity_operation<EcdsaImportRecipientArgs, ecdsa_import_recipient_body>(
+      threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
 }
 
 extern "C" ResultFFI velto_ecdsa_import_private_key_importer(uint16_t threshold, ConstStr private_key,

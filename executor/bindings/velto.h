@@ -129,6 +129,55 @@ ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString* out);
 ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
 ResultFFI velto_ecdsa_derive_private_key_from_xpriv(ConstStr xpriv, U32Array derivation_path, HeapString* out);
 
+/* ---------------------------------------------------------------------------
+ * Threshold Ed25519 (FROST over edwards25519).
+ *
+ * Keygen-type operations (keygen, refresh, reshare, import) deliver the group
+ * public key as 64 lowercase hex digits (the compressed Edwards point) and
+ * the party's new share text. Signing delivers 128 hex digits of the 64-byte
+ * Ed25519 signature R || s of the message bytes under the key derived along
+ * derivation_path (non-hardened indices only; a hardened one fails through the
+ * callback with -8). Every peer from protocol version v1.1.0 on is served. */
+
+ResultFFI velto_ed25519_keygen(uint16_t n, uint16_t t, ConstStr keygen_secret, ConstStr room_uuid, ConstStr host_url,
+                               ConstStrArray keygen_ids, DoubleCallback callback, void* context);
+/* message: the message itself in hex digits of either case (an even number,
+ * 0 included); it is signed as it stands. */
+ResultFFI velto_ed25519_sign(ConstStr secret_share, ConstStr message, ConstStr room_uuid, ConstStr host_url,
+                             U32Array derivation_path, SingleCallback callback, void* context);
+ResultFFI velto_ed25519_refresh(ConstStr secret_share, DoubleCallback callback, void* context, ConstStr room_uuid,
+                                ConstStr host_url);
+ResultFFI velto_ed25519_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret, ConstStrArray keygen_ids,
+                                          ConstStr room_uuid, ConstStr host_url, DoubleCallback callback,
+                                          void* context);
+ResultFFI velto_ed25519_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
+                                                ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                DoubleCallback callback, void* context);
+/* The party named by export_to (an export id) receives the spriv text; every
+ * other party receives no output and success. A sender's success only means
+ * that its share was handed to the session for the receiver: it does not
+ * tell whether the receiver then rebuilt the key. */
+ResultFFI velto_ed25519_export_full_private_key(ConstStr secret_share, ConstStr export_to, ConstStr room_uuid,
+                                                ConstStr host_url, SingleCallback callback, void* context);
+ResultFFI velto_ed25519_import_private_key_recipient(uint16_t threshold, ConstStr keygen_secret,
+                                                     ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                     DoubleCallback callback, void* context);
+/* private_key: 64 hex digits. is_raw 1: the secret scalar itself (little-
+ * endian, non-zero, below the group order); any other value: an RFC 8032
+ * seed. The imported key gets a chain code of 32 zero bytes. */
+ResultFFI velto_ed25519_import_private_key_importer(uint16_t threshold, ConstStr private_key, ConstStr keygen_secret,
+                                                    ConstStr room_uuid, ConstStr host_url, ConstStrArray keygen_ids,
+                                                    uint8_t is_raw, DoubleCallback callback, void* context);
+
+/* Local Ed25519 functions: run on the calling thread; the output goes to *out
+ * (checked last; -253 when null, nothing stored). The derived private key is
+ * 64 hex digits of the 32-byte little-endian scalar. */
+ResultFFI velto_ed25519_derive_pubkey(ConstStr secret_share, U32Array derivation_path, HeapString* out);
+ResultFFI velto_ed25519_get_spub(ConstStr secret_share, HeapString* out);
+ResultFFI velto_ed25519_derive_pubkey_from_spub(ConstStr spub, U32Array derivation_path, HeapString* out);
+ResultFFI velto_ed25519_get_export_id(ConstStr secret_share, HeapString* out);
+ResultFFI velto_ed25519_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
+ResultFFI velto_ed25519_derive_private_key_from_spriv(ConstStr spriv, U32Array derivation_path, HeapString* out);
 
 /* ---------------------------------------------------------------------------
  * Exportable Ed25519: keys born from a 32-byte seed that can be rebuilt.

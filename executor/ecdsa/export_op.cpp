@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -14,21 +15,10 @@
 
 namespace velto::executor {
 
-namespace {
-
 using ExtractOutcome = std::optional<ecdsa::Xpriv>;
 
-std::optional<PartyId> receiver_of(const EcdsaStorableSecretShare& share, const noise::PublicKey& export_to) {
-  for (const auto& [id, key] : share.partyid_pubkey_map) {
-    if (key == export_to) return id;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
 boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(EcdsaExportArgs args) {
-  const std::optional<PartyId> receiver = receiver_of(args.share, args.export_to);
+  const std::optional<PartyId> receiver = party_of_key(args.share.partyid_pubkey_map, args.export_to);
   if (!receiver) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{args.export_to}}));
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/lib/dispatch.hpp"
@@ -28,14 +29,11 @@ boost::asio::awaitable<std::expected<VersionedHandlers<EcdsaStorableSecretShare>
     server_tools::HostAuthority host, server_tools::RoomUuid room, std::uint16_t threshold, noise::NoiseKeyPair own,
     KeygenIdSet keygen_ids, RelayTimings timings) {
   keygen_ids.insert(own.public_key());
-  const std::size_t n = keygen_ids.size();
-  if (n < 1 || n > kMaxNumberOfParties) {
-    ExecutorErrorKind kind(ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(n)});
-    co_return std::unexpected(ExecutorFailure(std::move(kind)));
-  }
+  auto n = check_party_set_size(keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
   std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
   auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(std::move(host), room, std::move(own),
-                                                                     std::move(keys), static_cast<std::uint16_t>(n),
+                                                                     std::move(keys), *n,
                                                                      threshold, kEcdsaImportOp, std::move(timings));
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaImportLabel));

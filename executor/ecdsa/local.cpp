@@ -110,25 +110,7 @@ std::expected<ecdsa::Xpriv, ExecutorFailure> ecdsa_offline_export(std::span<cons
 }
 
 ffi::OwnedHeapString secret_scalar_hex(const crypto::Scalar& key) {
-  const crypto::SecretArray<32> bytes(key.to_bytes());
-  ffi::OwnedHeapString out(ffi::alloc_heap_string(64));
-  const auto digit = [](unsigned v) {
-    // v < 10 ? '0' + v : 'a' + v - 10, without a branch.
-    const unsigned letter = static_cast<unsigned>(9 - static_cast<int>(v)) >> 31;  // 1 when v > 9
-    return static_cast<std::uint8_t>('0' + v + (letter * ('a' - '0' - 10)));
-  };
-  for (std::size_t i = 0; i < 32; ++i) {
-    out.data()[2 * i] = digit(bytes.data()[i] >> 4);
-    out.data()[2 * i + 1] = digit(bytes.data()[i] & 0x0f);
-  }
-  return out;
-}
-
-ffi::OwnedHeapString secret_text(std::string&& text) {
-  ffi::OwnedHeapString out(ffi::make_heap_string(text));
-  crypto::secure_wipe(text.data(), text.size());
-  text.clear();
-  return out;
+  return ffi::secret_hex(crypto::SecretArray<32>(key.to_bytes()));
 }
 
 }  // namespace velto::executor

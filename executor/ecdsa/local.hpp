@@ -58,8 +58,4 @@ std::expected<ecdsa::Xpriv, ExecutorFailure> ecdsa_offline_export(std::span<cons
 // its digits into a new receiver-owned text.
 ffi::OwnedHeapString secret_scalar_hex(const crypto::Scalar& key);
 
-// A text holding a secret (an xprv) moved into a new receiver-owned text; the
-// source is wiped.
-ffi::OwnedHeapString secret_text(std::string&& text);
-
 }  // namespace velto::executor

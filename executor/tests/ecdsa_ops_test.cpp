@@ -29,6 +29,7 @@
 #include "executor/bindings/velto.h"
 #include "executor/tests/ffi_recorder.hpp"
 #include "executor/tests/local_relay.hpp"
+#include "executor/tests/refusals.hpp"
 #include "velto-ecdsa/keys.hpp"
 
 namespace velto::executor {
@@ -36,6 +37,11 @@ namespace {
 
 using ::testing::HasSubstr;
 using testing::CallbackRecorder;
+using testing::cstrs;
+using testing::expect_refusals;
+using testing::Refusal;
+using testing::wait_one;
+using namespace testing::refusal_texts;
 using testing::Completion;
 using testing::cstr;
 using testing::LocalRelay;
@@ -45,23 +51,6 @@ using testing::kExecutorError;
 using testing::new_identity;
 
 // ------------------------------------------------------------ parties
-
-std::vector<ConstStr> cstrs(const std::vector<std::string>& texts) {
-  std::vector<ConstStr> out;
-  for (const auto& t : texts) out.push_back(cstr(t));
-  return out;
-}
-
-// One accepted call's completion (the call itself must return success).
-Completion wait_one(CallbackRecorder& rec) {
-  const auto calls = rec.wait_for(1);
-  if (calls.empty()) {
-    ADD_FAILURE() << "no callback";
-    return {};
-  }
-  EXPECT_EQ(calls.size(), 1u) << "more than one callback";
-  return calls[0];
-}
 
 struct KeygenParty {
   const Identity* self;
@@ -459,38 +448,6 @@ TEST_F(EcdsaOps, KeygenWithFewerKnownPartiesThanNFails) {
 }
 
 // ------------------------------------------------------------ refusals
-
-// A refused call returns its code and message and never calls back.
-struct Refusal {
-  const char* name;
-  std::function<ResultFFI(void* ctx)> call;
-  std::int32_t code;
-  std::string message;
-};
-
-void expect_refusals(const std::vector<Refusal>& cases) {
-  for (const Refusal& c : cases) {
-    SCOPED_TRACE(c.name);
-    CallbackRecorder rec;
-    const auto r = take(c.call(&rec));
-    EXPECT_EQ(r.code, c.code);
-    EXPECT_EQ(r.message, c.message);
-    EXPECT_TRUE(rec.calls().empty());
-  }
-}
-
-const std::string kHost = "127.0.0.1:1";
-const std::string kRoom = "0123456789abcdef0123456789ABCDEF";
-const std::string kHostErr = "Error Kind: Invalid host URL, Context: Invalid host address: ";
-const std::string kRoomErr = "Error Kind: Invalid UUID, Context: ";
-const std::string kCountErr = "Error Kind: Invalid number of parties, Context: invalid number of parties: ";
-const std::string kKeypairErr = "Error Kind: Invalid keypair from initKeygen, Context: ";
-const std::string kKeygenIdErr = "Error Kind: Invalid keygenId, Context: ";
-const std::string kMessageErr = "Error Kind: Invalid message, Context: ";
-const std::string kShareErr = "Error Kind: Invalid secret Share, Context: ";
-const std::string kPathErr =
-    "Error Kind: Invalid derivation path: elements must be between 0 and ((2^31) - 1), Context: ";
-const std::string kNullCallback = "Error Kind: Null pointer";
 
 TEST(EcdsaOpsRefusals, Keygen) {
   const Identity me = new_identity();

@@ -28,7 +28,7 @@ bool to_byte_list(PyObject* o, const char* name, std::vector<std::uint8_t>& out)
 bool to_text_list(PyObject* o, const char* name, std::vector<std::string>& out);
 bool to_u32_list(PyObject* o, const char* name, std::vector<std::uint32_t>& out);
 // True or False (a NumPy boolean scalar by its truth value); anything else,
-// 0 and 1 included, is a type refusal.
+// 0 and 1 included, is a type refusal ("PyBool").
 bool to_bool(PyObject* o, const char* name, bool& out);
 // A `bytes` object only; the view is valid while `o` lives.
 bool to_bytes_view(PyObject* o, const char* name, const char*& data, std::size_t& len);

@@ -8,7 +8,8 @@ import karvane_wallet_mpc as kwm
 
 def test_all_lists_the_names_in_registration_order():
     assert kwm.__all__ == ["MPCError", "PyInitKeygenResult", "PyMessageHash", "PyEcdsaKeygenResult",
-                           "PyEcdsaSignature", "PyEd25519KeygenResult", "PyEcdsa", "PyExportableEd25519"]
+                           "PyEcdsaSignature", "PyEd25519KeygenResult", "PyEcdsa", "PyEd25519",
+                           "PyExportableEd25519"]
     assert all(getattr(kwm, name) is not None for name in kwm.__all__)
     assert not [n for n in dir(kwm) if callable(getattr(kwm, n)) and not isinstance(getattr(kwm, n), type)]
     assert kwm.__doc__ == ""
@@ -21,8 +22,17 @@ def test_mpc_error_is_a_plain_exception_of_the_module():
     assert kwm.MPCError.__doc__ is None
 
 
+def test_ed25519_offers_its_twelve_methods_in_order():
+    names = [n for n in vars(kwm.PyEd25519) if not n.startswith("__")]
+    assert names == ["init_keygen", "create_room", "keygen", "sign", "derive_pubkey", "refresh", "export_id",
+                     "export_full_private_key", "import_private_key_importer", "import_private_key_recipient",
+                     "reshare_new_party", "reshare_remaining_party"]
+    assert all(getattr(kwm.PyEd25519, n).__doc__ is None for n in names)
+
+
 @pytest.mark.parametrize("cls, signature", [
     (kwm.PyEcdsa, "(host_url)"),
+    (kwm.PyEd25519, "(host_url)"),
     (kwm.PyMessageHash, "(hex_str)"),
     (kwm.PyInitKeygenResult, "(keygen_id, keygen_secret)"),
     (kwm.PyEcdsaSignature, None),
@@ -44,6 +54,10 @@ def test_class_names_and_text_signatures(cls, signature):
     (kwm.PyEcdsa.init_keygen, "($self)"),
     (kwm.PyEcdsa.import_private_key_importer,
      "($self, room_uuid, threshold, private_key, keygen_secret, keygen_ids)"),
+    (kwm.PyEd25519.sign, "($self, room_uuid, secret_share, message, derivation_path)"),
+    (kwm.PyEd25519.import_private_key_importer,
+     "($self, room_uuid, threshold, private_key, is_raw, keygen_secret, keygen_ids)"),
+    (kwm.PyEd25519.derive_pubkey, "($self, secret_share, derivation_path)"),
     (kwm.PyMessageHash.sha256, "(data)"),
     (kwm.PyMessageHash.to_hex, "($self)"),
     (kwm.PyInitKeygenResult.keygen_secret_hex, "($self)"),
@@ -56,8 +70,9 @@ def test_method_text_signatures(method, signature):
     assert method.__text_signature__ == signature
 
 
-@pytest.mark.parametrize("cls", [kwm.PyEcdsa, kwm.PyMessageHash, kwm.PyInitKeygenResult, kwm.PyEcdsaSignature,
-                                 kwm.PyEcdsaKeygenResult, kwm.PyEd25519KeygenResult, kwm.PyExportableEd25519])
+@pytest.mark.parametrize("cls", [kwm.PyEcdsa, kwm.PyEd25519, kwm.PyExportableEd25519, kwm.PyMessageHash,
+                                 kwm.PyInitKeygenResult, kwm.PyEcdsaSignature, kwm.PyEcdsaKeygenResult,
+                                 kwm.PyEd25519KeygenResult])
 def test_classes_cannot_be_subclassed(cls):
     with pytest.raises(TypeError):
         type("Sub", (cls,), {})

@@ -13,19 +13,9 @@
 
 #include "velto-mpc/error.hpp"
 #include "velto-mpc/ffi/conversions.hpp"
+#include "velto-mpc/schemes/common.hpp"
 
 namespace velto::mpc {
-
-struct KeygenIdentity {
-  std::string keygen_id;
-  std::array<std::uint8_t, 32> keygen_secret;
-};
-
-// Shared by both schemes: a fresh keygen identity (the host is not used).
-std::expected<KeygenIdentity, VeltoError> init_keygen();
-// A new room of n parties on the relay at `host`; the room id as delivered.
-boost::asio::awaitable<std::expected<std::string, VeltoError>> create_room(std::string host, std::uint16_t n,
-                                                                          std::string api_key);
 
 class Ecdsa {
  public:

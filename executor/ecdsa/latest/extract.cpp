@@ -1,7 +1,7 @@
 #include <optional>
-#include <string>
 #include <utility>
 
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/common.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "velto-ecdsa/error.hpp"
@@ -23,17 +23,6 @@ ExecutorFailure communication_failure(BoxedError error) {
   return extract_failure(EcdsaExtractLibError{EcdsaExtractLibError::CommunicationError{std::move(error)}});
 }
 
-// The receiver is not one of the session's parties: nobody could rebuild the
-// key, so every party stops before sending anything.
-ExecutorFailure receiver_not_in_session(const EcdsaStorableSecretShare& share, PartyId receiver) {
-  const auto it = share.partyid_pubkey_map.find(receiver);
-  if (it != share.partyid_pubkey_map.end()) {
-    return failure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{it->second}});
-  }
-  return into_boxed_handler_error(box_error<TextError>("The export receiver " + std::to_string(receiver.value()) +
-                                                       " is not among the parties of the session"));
-}
-
 }  // namespace
 
 boost::asio::awaitable<ExtractResult> ecdsa_extract_handler_latest(ProtocolExecutor root,
@@ -49,7 +38,9 @@ boost::asio::awaitable<ExtractResult> ecdsa_extract_handler_latest(ProtocolExecu
     co_return std::unexpected(extract_failure(
         EcdsaExtractLibError{EcdsaExtractLibError::InvalidNumberOfParticipants{key.threshold, found}}));
   }
-  if (!executor.has_party(receiver)) co_return std::unexpected(receiver_not_in_session(share, receiver));
+  if (auto present = check_receiver_in_session(executor, share.partyid_pubkey_map, receiver); !present) {
+    co_return std::unexpected(std::move(present.error()));
+  }
 
   const crypto::Scalar weight = ecdsa::lagrange_coefficient_at(key.party_id, executor.parties(), key.party_id);
   crypto::Scalar weighted = weight * key.secret_share;

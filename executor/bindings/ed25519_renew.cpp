@@ -1,0 +1,91 @@
+// The Ed25519 functions that renew or create shares among a party set:
+// refresh, reshare (remaining and new parties) and import (importer and
+// recipients). Each checks its arguments in its fixed order (the host first,
+// the room second), copies them and starts one operation task; the group key
+// and the new share text arrive through the double-output callback.
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include <cstdint>
+#include <utility>
+
+#include "executor/bindings/args.hpp"
+#include "executor/bindings/c_api.hpp"
+#include "executor/ed25519/operations.hpp"
+
+using namespace velto::executor;
+
+extern "C" ResultFFI velto_ed25519_refresh(ConstStr secret_share, DoubleCallback callback, void* context,
+                                           ConstStr room_uuid, ConstStr host_url) {
+  return ffi::guarded([&]() -> ResultFFI {
+    auto host = ffi::host_arg(host_url);
+    if (!host) return ffi::refuse(std::move(host.error()));
+    auto room = ffi::room_arg(room_uuid);
+    if (!room) return ffi::refuse(std::move(room.error()));
+    auto share = ffi::ed25519_share_arg(secret_share);
+    if (!share) return ffi::refuse(std::move(share.error()));
+    Ed25519RefreshArgs args(std::move(*host), *room, std::move(*share));
+    return ffi::spawn_operation(callback, context, ffi::operation_task<ed25519_refresh_body>(std::move(args)));
+  });
+}
+
+extern "C" ResultFFI velto_ed25519_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret,
+                                                     ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                     DoubleCallback callback, void* context) {
+  return ffi::identity_operation<Ed25519IdentityArgs, ed25519_reshare_new_party_body>(
+      new_threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
+}
+
+extern "C" ResultFFI velto_ed25519_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
+                                                           ConstStrArray keygen_ids, ConstStr room_uuid,
+                                                           ConstStr host_url, DoubleCallback callback, void* context) {
+  return ffi::guarded([&]() -> ResultFFI {
+    auto host = ffi::host_arg(host_url);
+    if (!host) return ffi::refuse(std::move(host.error()));
+    auto room = ffi::room_arg(room_uuid);
+    if (!room) return ffi::refuse(std::move(room.error()));
+    auto t = ffi::party_count_arg(new_threshold);
+    if (!t) return ffi::refuse(std::move(t.error()));
+    auto share = ffi::ed25519_share_arg(secret_share);
+    if (!share) return ffi::refuse(std::move(share.error()));
+    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
+    if (!ids) return ffi::refuse(std::move(ids.error()));
+    Ed25519ReshareRemainingArgs args(std::move(*host), *room, *t, std::move(*share), std::move(*ids));
+    return ffi::spawn_operation(callback, context,
+                                ffi::operation_task<ed25519_reshare_remaining_party_body>(std::move(args)));
+  });
+}
+
+extern "C" ResultFFI velto_ed25519_import_private_key_recipient(uint16_t threshold, ConstStr keygen_secret,
+                                                                ConstStrArray keygen_ids, ConstStr room_uuid,
+                                                                ConstStr host_url, DoubleCallback callback,
+                                                                void* context) {
+  return ffi::identity_operation<Ed25519IdentityArgs, ed25519_import_recipient_body>(
+      threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
+}
+
+extern "C" ResultFFI velto_ed25519_import_private_key_importer(uint16_t threshold, ConstStr private_key,
+                                                               ConstStr keygen_secret, ConstStr room_uuid,
+                                                               ConstStr host_url, ConstStrArray keygen_ids,
+                                                               uint8_t is_raw, DoubleCallback callback,
+                                                               void* context) {
+  return ffi::guarded([&]() -> ResultFFI {
+    auto host = ffi::host_arg(host_url);
+    if (!host) return ffi::refuse(std::move(host.error()));
+    auto room = ffi::room_arg(room_uuid);
+    if (!room) return ffi::refuse(std::move(room.error()));
+    auto t = ffi::party_count_arg(threshold);
+    if (!t) return ffi::refuse(std::move(t.error()));
+    auto own = ffi::keygen_secret_arg(keygen_secret);
+    if (!own) return ffi::refuse(std::move(own.error()));
+    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
+    if (!ids) return ffi::refuse(std::move(ids.error()));
+    auto key = ffi::private_key_arg(private_key);
+    if (!key) return ffi::refuse(std::move(key.error()));
+    // Only the byte 1 marks a raw scalar; every other value is a seed.
+    velto::frost::Ed25519PrivateKey imported{is_raw == 1 ? velto::frost::Ed25519PrivateKeyForm::Scalar
+                                                  : velto::frost::Ed25519PrivateKeyForm::Seed,
+                                      std::move(*key)};
+    Ed25519ImportImporterArgs args(std::move(*host), *room, *t, std::move(*own), std::move(*ids), std::move(imported));
+    return ffi::spawn_operation(callback, context, ffi::operation_task<ed25519_import_importer_body>(std::move(args)));
+  });
+}

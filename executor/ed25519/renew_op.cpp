@@ -1,0 +1,129 @@
+// The reshare and import bodies. Both roles of each operation join under the
+// same operation name and bind the same label, so their channels agree; the
+// party set is given by keygen ids.
+#include "velto-mpc-infra/async/asio.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "crypto/bytes.hpp"
+#include "executor/common/session_checks.hpp"
+#include "executor/ecdsa/operations.hpp"
+#include "executor/ed25519/handlers.hpp"
+#include "executor/ed25519/operations.hpp"
+#include "executor/lib/dispatch.hpp"
+#include "executor/lib/drivers.hpp"
+
+namespace velto::executor {
+
+namespace {
+
+using Run = VersionedHandlers<Ed25519StorableSecretShare>;
+
+// Joins the keygen-type room of `keygen_ids` (n of them) with threshold t and
+// binds `label`.
+boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_party_set(
+    server_tools::HostAuthority host, server_tools::RoomUuid room, noise::NoiseKeyPair own, const KeygenIdSet& keygen_ids,
+    std::uint16_t n, std::uint16_t t, std::string_view operation, std::string_view label, RelayTimings timings) {
+  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
+  auto driven = co_await drive_keygen_type<Ed25519StorableSecretShare>(std::move(host), room, std::move(own),
+                                                                       std::move(keys), n, t, operation, timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
+  driven->session.setup.session_hasher().update(crypto::as_bytes(label));
+  co_return std::move(*driven);
+}
+
+// Registers the handler, dispatches and writes the keygen-type outputs.
+template <class Handler>
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> run_renewal(Run run, Handler handler) {
+  register_handler(run, Version::V1_1_0, std::move(handler));
+  auto renewed = co_await dispatch_versioned(std::move(run));
+  if (!renewed) co_return std::unexpected(std::move(renewed.error()));
+  co_return ed25519_keygen_output(*renewed);
+}
+
+// Import: the own key added to the set, the count checked, the room joined.
+boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_import(server_tools::HostAuthority host,
+                                                                        server_tools::RoomUuid room,
+                                                                        std::uint16_t threshold,
+                                                                        noise::NoiseKeyPair own, KeygenIdSet keygen_ids,
+                                                                        RelayTimings timings) {
+  keygen_ids.insert(own.public_key());
+  auto n = check_party_set_size(keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
+  co_return co_await join_party_set(std::move(host), room, std::move(own), keygen_ids, *n, threshold, kEd25519ImportOp,
+                                    kEd25519ImportLabel, timings);
+}
+
+}  // namespace
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_remaining_party_body(
+    Ed25519ReshareRemainingArgs args) {
+  const Ed25519StorableSecretShare& share = args.share;
+  const noise::PublicKey& own = share.transport_keypair.public_key();
+  if (auto listed = check_own_party_listed(own, args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
+  auto key = ed25519_usable_key_share(share);
+  if (!key) co_return std::unexpected(std::move(key.error()));
+  std::vector<PartyId> remaining = remaining_party_ids(share.partyid_pubkey_map, args.keygen_ids);
+  const std::uint16_t old_threshold = key->get().threshold;
+  if (remaining.size() < old_threshold) {
+    co_return std::unexpected(ExecutorFailure(
+        ExecutorErrorKind{ExecutorErrorKind::InsufficientRemainingParties{remaining.size(), old_threshold}}));
+  }
+  auto n = check_party_set_size(args.keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
+
+  auto driven = co_await join_party_set(std::move(args.host), args.room, share.transport_keypair, args.keygen_ids, *n,
+                                        args.new_threshold, kEd25519ReshareOp, kEd25519ReshareLabel, args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+
+  // The key share lives in this frame until the dispatch has ended.
+  const frost::FrostKeyShare* key_share = &key->get();
+  auto handler = [key_share, ids = std::move(remaining), t = args.new_threshold](ProtocolExecutor root) mutable {
+    return ed25519_reshare_remaining_party_handler(std::move(root), *key_share, std::move(ids), t);
+  };
+  co_return co_await run_renewal(std::move(*driven), std::move(handler));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_new_party_body(
+    Ed25519IdentityArgs args) {
+  if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
+  auto n = check_party_set_size(args.keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
+
+  auto driven = co_await join_party_set(std::move(args.host), args.room, std::move(args.own), args.keygen_ids, *n,
+                                        args.threshold, kEd25519ReshareOp, kEd25519ReshareLabel, args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto handler = [t = args.threshold](ProtocolExecutor root) {
+    return ed25519_reshare_new_party_handler(std::move(root), t);
+  };
+  co_return co_await run_renewal(std::move(*driven), std::move(handler));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_importer_body(
+    Ed25519ImportImporterArgs args) {
+  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
+                                     std::move(args.keygen_ids), args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto handler = [t = args.threshold, key = std::move(args.private_key)](ProtocolExecutor root) mutable {
+    return ed25519_import_importer_handler(std::move(root), t, std::move(key));
+  };
+  co_return co_await run_renewal(std::move(*driven), std::move(handler));
+}
+
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_recipient_body(
+    Ed25519IdentityArgs args) {
+  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
+                                     std::move(args.keygen_ids), args.timings);
+  if (!driven) co_return std::unexpected(std::move(driven.error()));
+  auto handler = [t = args.threshold](ProtocolExecutor root) { return ed25519_import_recipient_handler(std::move(root), t); };
+  co_return co_await run_renewal(std::move(*driven), std::move(handler));
+}
+
+}  // namespace velto::executor
