@@ -1,7 +1,6 @@
 // The local exportable Ed25519 functions: each decodes its shares in order,
 // computes on the calling thread and hands its text over through the last
 // parameter, which is looked at only once the output exists.
-#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,25 +13,13 @@
 #include "executor/ed25519_share.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 
-namespace velto::executor {
-namespace {
-
-ResultFFI hand_over_text(HeapString* out, ffi::OwnedHeapString text) {
-  std::array<ffi::OwnedHeapString, 1> values{std::move(text)};
-  const std::array<HeapString*, 1> outs{out};
-  return ffi::store_outputs(outs, values);
-}
-
-}  // namespace
-}  // namespace velto::executor
-
 extern "C" ResultFFI velto_exportable_ed25519_get_pubkey(ConstStr secret_share, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
     auto share = ffi::exportable_ed25519_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
     const std::string key = velto::crypto::hex_encode(share->key_share.key_share.public_key.to_bytes());
-    return hand_over_text(out, ffi::OwnedHeapString(ffi::make_heap_string(key)));
+    return ffi::store_output(out, key);
   });
 }
 
@@ -42,7 +29,7 @@ extern "C" ResultFFI velto_exportable_ed25519_get_export_id(ConstStr secret_shar
     auto share = ffi::exportable_ed25519_share_arg(secret_share);
     if (!share) return ffi::refuse(std::move(share.error()));
     const std::string id = velto::crypto::base58_encode(share->transport_keypair.public_key().span());
-    return hand_over_text(out, ffi::OwnedHeapString(ffi::make_heap_string(id)));
+    return ffi::store_output(out, id);
   });
 }
 
@@ -59,6 +46,6 @@ extern "C" ResultFFI velto_exportable_ed25519_offline_export_full_private_key(Co
     }
     auto key = velto::frost::exportable_unmask_preimage(records);
     if (!key) return ffi::refuse(FfiError(FfiErrorKind::ExecutorError, box_handler_error(std::move(key.error()))));
-    return hand_over_text(out, secret_text(exportable_key_text(*key)));
+    return ffi::store_output(out, ffi::secret_text(exportable_key_text(*key)));
   });
 }

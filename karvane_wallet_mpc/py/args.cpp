@@ -221,24 +221,4 @@ bool check_instance(PyObject* o, const char* name, PyTypeObject* type, const cha
   return true;
 }
 
-bool to_bool(PyObject* o, const char* name, bool& out) {
-  if (PyBool_Check(o)) {
-    out = o == Py_True;
-    return true;
-  }
-  // A NumPy boolean scalar: its type is numpy.bool_ (numpy.bool from 2.0).
-  Ref type = Ref::steal(PyObject_Type(o));
-  Ref module = type ? Ref::steal(PyObject_GetAttrString(type.get(), "__module__")) : Ref();
-  if (!module) PyErr_Clear();
-  const std::string qualname = type_qualname(o);
-  if (module && PyUnicode_Check(module.get()) && PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-      (qualname == "bool_" || qualname == "bool")) {
-    const int truth = PyObject_IsTrue(o);
-    if (truth < 0) return false;
-    out = truth == 1;
-    return true;
-  }
-  return refuse(o, name, "PyBool");
-}
-
 }  // namespace karvane::py
