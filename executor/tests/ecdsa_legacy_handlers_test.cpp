@@ -13,7 +13,11 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
+#include "executor/common/transport_key.hpp"
 #include "executor/ecdsa/legacy/handlers.hpp"
+#include "executor/ecdsa/latest/renewal.hpp"
+#include "velto-mpc-infra/async/runtime.hpp"
+#include "velto-mpc-infra/uc_tag_generate.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "executor/tests/ecdsa_latest_util.hpp"
 
@@ -312,6 +316,59 @@ TEST(EcdsaV1_1_0Handlers, ImportWithAndWithoutChainCode) {
     ASSERT_EQ(keys.size(), 3u);
     for (const auto& k : keys) EXPECT_EQ(k.chain_code, chain_code.value_or(crypto::ByteArray<32>{}));
     EXPECT_TRUE(ecdsa::testing::check_shares_rebuild_key(keys, 2) == crypto::Scalar::from_u64(77));
+  }
+}
+
+// A malicious importer announces a real key but deals zero: the group key
+// would be the identity. The import tasks return that failure as a value, so
+// every party reports Executor (never a failed task, never a panic).
+awaitable<ShareResult> zero_dealing_importer(ProtocolExecutor root, std::uint16_t t) {
+  auto joint = co_await generate_uc_tag(std::move(root));
+  if (!joint) co_return std::unexpected(into_boxed_handler_error(joint.error()));
+  auto transport = async::spawn_task(
+      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  const crypto::Point announced = crypto::Point::base_mul(crypto::Scalar::from_u64(99));
+  {
+    ProtocolExecutor broadcast = joint->child(kImportBroadcastLabel);
+    const PublicKeyAndChaincode announcement{ecdsa::pubkey_to_compressed(announced), crypto::ByteArray<32>{}};
+    if (auto sent = broadcast.send_to_all(announcement); !sent) {
+      co_return std::unexpected(into_boxed_handler_error(std::move(sent.error())));
+    }
+  }
+  ecdsa::KeyPair lie{crypto::Scalar::zero(), crypto::ByteArray<32>{}, announced, PartyId::unchecked(1), 1, 1};
+  auto protocol = async::spawn_task(
+      ecdsa_import_importer_protocol_task_v1_1_0(joint->child(kImportReshareLabel), std::move(lie), t));
+  co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), EcdsaShareTag::V1_1_0);
+}
+
+TEST(EcdsaV1_1_0Handlers, ImportFailuresAreExecutorFailuresAtEveryParty) {
+  async::Runtime rt(4);
+  auto results = test::run_parties<ShareResult>(rt, test::ids_1_to(3), [](PartyId id, ProtocolExecutor root) {
+    if (id.value() == 1) return zero_dealing_importer(std::move(root), 2);
+    return recipient_party(std::move(root), 2);
+  });
+  ASSERT_FALSE(results[0].has_value());
+  EXPECT_TRUE(results[0].error().inner().is<ExecutorErrorKind::Executor>());
+  EXPECT_EQ(results[0].error().display(),
+            "Executor Failed: `Refresh is not of same secret, an outcome of a potentially compromised device in the "
+            "group`");
+  const std::string expected = "Executor Failed: `Malformed Public Key `[";
+  for (std::size_t i = 1; i < 3; ++i) {
+    ASSERT_FALSE(results[i].has_value());
+    EXPECT_TRUE(results[i].error().inner().is<ExecutorErrorKind::Executor>());
+    EXPECT_EQ(results[i].error().display().substr(0, expected.size()), expected);
+  }
+  // Any threshold refusal comes back the same way.
+  auto too_high = test::run_parties<ShareResult>(rt, test::ids_1_to(2), [](PartyId id, ProtocolExecutor root) {
+    if (id.value() == 1) {
+      return importer_party(std::move(root), crypto::SecretArray<32>(crypto::ByteArray<32>{1}), std::nullopt, 3);
+    }
+    return recipient_party(std::move(root), 3);
+  });
+  for (const auto& r : too_high) {
+    ASSERT_FALSE(r.has_value());
+    EXPECT_TRUE(r.error().inner().is<ExecutorErrorKind::Executor>());
+    EXPECT_EQ(r.error().display(), "Executor Failed: `The threshold Is bigger than the number of parties`");
   }
 }
 
