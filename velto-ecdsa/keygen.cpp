@@ -38,9 +38,12 @@ boost::asio::awaitable<std::expected<crypto::Scalar, BoxedError>> keygen_share_f
   co_return std::move(sum);
 }
 
+DlogProofStep current_dlog_proof_step() { return &committed_dlog_proof<DlogOpening>; }
+
 boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_core(ProtocolExecutor executor,
                                                                                      crypto::Scalar a0,
-                                                                                     std::uint16_t threshold) {
+                                                                                     std::uint16_t threshold,
+                                                                                     DlogProofStep proof_step) {
   const std::uint16_t n = executor.number_of_parties();
   if (auto ok = check_threshold(threshold, n); !ok) co_return std::unexpected(std::move(ok.error()));
   const PartyId me = executor.my_party_id();
@@ -64,7 +67,7 @@ boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_
   const crypto::Scalar secret_share = std::move(*folded);
   const crypto::Point public_share = crypto::Point::base_mul(secret_share);
 
-  auto others = co_await committed_dlog_proof(executor, secret_share);
+  auto others = co_await proof_step(executor, secret_share);
   if (!others) co_return std::unexpected(std::move(others.error()));
   PartyMap<crypto::Point> public_shares = std::move(*others);
   public_shares.insert(me, public_share);

@@ -27,6 +27,7 @@
 #include "velto-ecdsa/error.hpp"
 #include "velto-ecdsa/keys.hpp"
 #include "velto-mpc-infra/executor.hpp"
+#include "velto-mpc-infra/party_map.hpp"
 #include "velto-mpc-infra/uc_tag.hpp"
 
 namespace velto::ecdsa {
@@ -74,12 +75,23 @@ boost::asio::awaitable<std::expected<crypto::Scalar, BoxedError>> keygen_share_f
 boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> ecdsa_keygen_future(
     ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold);
 
+// The committed proof step of a key generation: on the key-generation
+// executor, proves knowledge of this party's share and returns every other
+// party's checked public share (committed_dlog_proof, zkpok_comm.hpp, with
+// the opening record of the protocol version).
+using DlogProofStep = boost::asio::awaitable<std::expected<PartyMap<crypto::Point>, EcdsaKeygenLibError>> (*)(
+    const ProtocolExecutor&, const crypto::Scalar&);
+
+// The current protocol's proof step: openings R ‖ X ‖ z, challenge over R
+// then X.
+DlogProofStep current_dlog_proof_step();
+
 // The keygen core as above, except that a group key at the identity is
 // returned rather than refused: the resharing forms report that case with
-// their own errors.
-boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_core(ProtocolExecutor executor,
-                                                                                     crypto::Scalar a0,
-                                                                                     std::uint16_t threshold);
+// their own errors. `proof_step` is the protocol version's proof step.
+boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_core(
+    ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold,
+    DlogProofStep proof_step = current_dlog_proof_step());
 
 // A fresh key generation on the started root executor of a session (moved
 // in): generates a session tag jointly, opens "ECDSA Keygen" on it, derives

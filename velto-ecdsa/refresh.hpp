@@ -22,6 +22,7 @@
 #include "crypto/bytes.hpp"
 #include "sised/party_id.hpp"
 #include "velto-ecdsa/error.hpp"
+#include "velto-ecdsa/keygen.hpp"
 #include "velto-ecdsa/keys.hpp"
 #include "velto-mpc-infra/executor.hpp"
 
@@ -40,9 +41,10 @@ inline constexpr std::string_view kKeygenInnerLabel = "keygen_inner";
 //                             (a wrong old share somewhere, or a group key
 //                             at the identity)
 // Await at once: the arguments are read while the run is under way.
+// `proof_step` is the protocol version's proof step (keygen.hpp).
 boost::asio::awaitable<std::expected<KeyPair, EcdsaRefreshLibError>> reshare_keygen_inner(
     const ProtocolExecutor& executor, const KeyPair& old_key, std::span<const PartyId> old_ids,
-    std::uint16_t new_threshold);
+    std::uint16_t new_threshold, DlogProofStep proof_step = current_dlog_proof_step());
 
 // For a party joining without a share: runs the keygen core on the
 // "keygen_inner" child of `executor` with a0 = 0 and `threshold`, and checks
@@ -56,6 +58,7 @@ boost::asio::awaitable<std::expected<KeyPair, EcdsaRefreshLibError>> reshare_key
 // Await at once.
 boost::asio::awaitable<std::expected<KeyPair, EcdsaRefreshLibError>> refresh_keygen_inner(
     const ProtocolExecutor& executor, const crypto::ByteArray<32>& chain_code,
-    const crypto::ByteArray<33>& expected_key, std::uint16_t threshold);
+    const crypto::ByteArray<33>& expected_key, std::uint16_t threshold,
+    DlogProofStep proof_step = current_dlog_proof_step());
 
 }  // namespace velto::ecdsa

@@ -11,6 +11,7 @@
 //                     98-byte openings R ‖ X ‖ z, travel under its tag.
 #pragma once
 
+#include <concepts>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -43,6 +44,8 @@ struct DlogOpening {
   crypto::Point commitment;
   crypto::Point public_share;
   crypto::Scalar response;
+
+  static constexpr ChallengeOrder kChallengeOrder = ChallengeOrder::CommitmentFirst;
 
   static DlogOpening from_proof(const DlogProof& proof) {
     return DlogOpening{proof.commitment, proof.public_share, proof.response};
@@ -80,6 +83,17 @@ using CommittedZkPokError = ZkpokCommError;
 // EcdsaKeygenLibError::InvalidCommittedZKPoK carrying `error`.
 EcdsaKeygenLibError invalid_committed_zkpok(ZkpokCommError error);
 
+// What a committed proof opens to. An opening record type (DlogOpening here,
+// the X ‖ R ‖ z record of protocol version 1.1.0 elsewhere) fixes the byte
+// layout that is committed and sent, and the order of the challenge's points.
+template <class O>
+concept DlogOpeningRecord = requires(const O& o, const DlogProof& p) {
+  { O::from_proof(p) } -> std::same_as<O>;
+  { o.proof() } -> std::same_as<DlogProof>;
+  { o.public_share } -> std::convertible_to<crypto::Point>;
+  { O::kChallengeOrder } -> std::convertible_to<ChallengeOrder>;
+};
+
 // Commitment and opening on `commit_executor` ("DLComZK to Com"), then the
 // proof checks under `proof_tag` (the tag of "DLComZK"): sends the digest of
 // `own`, collects every other party's digest, sends `own`, collects and
@@ -90,14 +104,44 @@ EcdsaKeygenLibError invalid_committed_zkpok(ZkpokCommError error);
 //   CommunicationError     sending or collecting the digests failed
 //   InvalidCommittedZKPoK  InvalidCommitment(DecommitError) for the opening
 //                          round, InvalidProof for a proof that fails
+template <DlogOpeningRecord Opening = DlogOpening>
 boost::asio::awaitable<std::expected<PartyMap<crypto::Point>, EcdsaKeygenLibError>> exchange_dlog_openings(
-    ProtocolExecutor& commit_executor, const UcTag& proof_tag, const DlogOpening& own);
+    ProtocolExecutor& commit_executor, const UcTag& proof_tag, const Opening& own) {
+  auto digests = co_await commit_round(commit_executor, own);
+  if (!digests) co_return std::unexpected(EcdsaKeygenLibError::CommunicationError{std::move(digests.error())});
+
+  auto openings = co_await decommit_round(commit_executor, own, *digests);
+  if (!openings) {
+    co_return std::unexpected(invalid_committed_zkpok(ZkpokCommError::InvalidCommitment{std::move(openings.error())}));
+  }
+  if (openings->size() + 1 != commit_executor.parties().size()) {
+    panic("Expected an opening from every other party. Bug!");
+  }
+
+  PartyMap<crypto::Point> shares(commit_executor.parties().size());
+  for (const auto& [id, opening] : *openings) {  // ascending ids
+    if (!dlog_proof_verify(opening.proof(), proof_tag, id, Opening::kChallengeOrder)) {
+      co_return std::unexpected(invalid_committed_zkpok(ZkpokCommError::InvalidProof{}));
+    }
+    shares.insert(id, opening.public_share);
+  }
+  co_return std::move(shares);
+}
 
 // The whole step on the key-generation executor: opens "DLComZK" (D) and
 // its child "DLComZK to Com", draws the nonce from D's generator, proves
 // knowledge of `secret_share` under D's tag, and runs exchange_dlog_openings.
 // Both executors are released when the step ends. Await at once.
+template <DlogOpeningRecord Opening = DlogOpening>
 boost::asio::awaitable<std::expected<PartyMap<crypto::Point>, EcdsaKeygenLibError>> committed_dlog_proof(
-    const ProtocolExecutor& keygen_executor, const crypto::Scalar& secret_share);
+    const ProtocolExecutor& keygen_executor, const crypto::Scalar& secret_share) {
+  ProtocolExecutor proof_executor = keygen_executor.child(kDlogProofLabel);
+  const crypto::Scalar nonce = crypto::Scalar::random(proof_executor.rng());
+  const Opening own = Opening::from_proof(dlog_prove(secret_share, nonce, proof_executor.tag(),
+                                                     proof_executor.my_party_id(), Opening::kChallengeOrder));
+  ProtocolExecutor commit_executor = proof_executor.child(kDlogCommitLabel);
+  const UcTag proof_tag = proof_executor.tag();
+  co_return co_await exchange_dlog_openings<Opening>(commit_executor, proof_tag, own);
+}
 
 }  // namespace velto::ecdsa

@@ -9,6 +9,7 @@
 
 #include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
 #include "velto-ecdsa/bip32.hpp"
@@ -43,6 +44,10 @@ boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(Ecds
     return ecdsa_extract_handler_latest(std::move(root), *share, to);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  auto v1_1_0 = [share, to](ProtocolExecutor root) {
+    return ecdsa_extract_handler_v1_1_0(std::move(root), *share, to);
+  };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto extracted = co_await dispatch_versioned(std::move(*driven));
   if (!extracted) co_return std::unexpected(std::move(extracted.error()));

@@ -12,6 +12,7 @@
 #include "crypto/bytes.hpp"
 #include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -48,11 +49,15 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_imp
                                      std::move(args.keygen_ids), args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
 
+  auto v1_1_0 = [t = args.threshold, key = args.private_key, chain_code = args.chain_code](ProtocolExecutor root) mutable {
+    return ecdsa_import_importer_handler_v1_1_0(std::move(root), t, std::move(key), chain_code);
+  };
   auto latest = [t = args.threshold, key = std::move(args.private_key),
                  chain_code = args.chain_code](ProtocolExecutor root) mutable {
     return ecdsa_import_importer_handler_latest(std::move(root), t, std::move(key), chain_code);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto run = std::move(*driven);
   auto imported = co_await dispatch_versioned(std::move(run));
@@ -70,6 +75,10 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_rec
     return ecdsa_import_recipient_handler_latest(std::move(root), t);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  auto v1_1_0 = [t = args.threshold](ProtocolExecutor root) {
+    return ecdsa_import_recipient_handler_v1_1_0(std::move(root), t);
+  };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto run = std::move(*driven);
   auto imported = co_await dispatch_versioned(std::move(run));

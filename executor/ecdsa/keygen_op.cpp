@@ -7,6 +7,7 @@
 
 #include "crypto/codec.hpp"
 #include "executor/ecdsa/latest/keygen_sign.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -56,6 +57,8 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_keygen_bod
   const std::uint16_t threshold = args.t;
   auto latest = [threshold](ProtocolExecutor root) { return keygen_latest(std::move(root), threshold); };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  auto v1_1_0 = [threshold](ProtocolExecutor root) { return ecdsa_keygen_handler_v1_1_0(std::move(root), threshold); };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto key_share = co_await dispatch_versioned(std::move(*driven));
   if (!key_share) co_return std::unexpected(std::move(key_share.error()));

@@ -8,6 +8,7 @@
 
 #include "crypto/bytes.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -36,6 +37,8 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_refresh_bo
   // has ended.
   auto latest = [&share](ProtocolExecutor root) { return ecdsa_refresh_handler_latest(std::move(root), share); };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  auto v1_1_0 = [&share](ProtocolExecutor root) { return ecdsa_refresh_handler_v1_1_0(std::move(root), share); };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto run = std::move(*driven);
   auto renewed = co_await dispatch_versioned(std::move(run));

@@ -14,6 +14,7 @@
 #include "crypto/bytes.hpp"
 #include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -57,11 +58,15 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_re
 
   // The handler borrows the share, which this frame keeps until the dispatch
   // has ended.
+  auto v1_1_0 = [&share, ids = remaining, t = args.new_threshold](ProtocolExecutor root) mutable {
+    return ecdsa_reshare_remaining_handler_v1_1_0(std::move(root), share, std::move(ids), t);
+  };
   auto latest = [&share, ids = std::move(remaining),
                  t = args.new_threshold](ProtocolExecutor root) mutable {
     return ecdsa_reshare_remaining_handler_latest(std::move(root), share, std::move(ids), t);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto run = std::move(*driven);
   auto reshared = co_await dispatch_versioned(std::move(run));
@@ -88,6 +93,10 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_ne
     return ecdsa_reshare_new_handler_latest(std::move(root), t);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  auto v1_1_0 = [t = args.new_threshold](ProtocolExecutor root) {
+    return ecdsa_reshare_new_handler_v1_1_0(std::move(root), t);
+  };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto run = std::move(*driven);
   auto reshared = co_await dispatch_versioned(std::move(run));

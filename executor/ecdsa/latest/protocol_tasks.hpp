@@ -17,6 +17,8 @@
 #include "sised/party_id.hpp"
 #include "velto-ecdsa/error.hpp"
 #include "velto-ecdsa/keys.hpp"
+#include "executor/ecdsa_share.hpp"
+#include "executor/error.hpp"
 #include "velto-mpc-infra/executor.hpp"
 
 namespace velto::executor {
@@ -66,5 +68,19 @@ boost::asio::awaitable<KeyPairResult> ecdsa_import_recipient_protocol_task(Proto
 boost::asio::awaitable<KeyPairResult> ecdsa_import_importer_protocol_task(ProtocolExecutor executor,
                                                                          ecdsa::KeyPair imported,
                                                                          std::uint16_t threshold);
+
+// The current engine for the shared handler road (renewal_road.hpp).
+struct LatestEngine {
+  static constexpr EcdsaShareTag kShareTag = EcdsaShareTag::Latest;
+  // Every tag has a current key pair.
+  static std::expected<ecdsa::KeyPair, ExecutorFailure> key_pair(const EcdsaStorableSecretShare& share) {
+    return ecdsa_share_to_keypair(share).get();
+  }
+  static constexpr auto refresh_task = &ecdsa_refresh_protocol_task;
+  static constexpr auto reshare_new_party_task = &ecdsa_reshare_new_party_protocol_task;
+  static constexpr auto reshare_remaining_party_task = &ecdsa_reshare_remaining_party_protocol_task;
+  static constexpr auto import_recipient_task = &ecdsa_import_recipient_protocol_task;
+  static constexpr auto import_importer_task = &ecdsa_import_importer_protocol_task;
+};
 
 }  // namespace velto::executor
