@@ -262,8 +262,10 @@ asio::awaitable<std::expected<std::pair<ExecutorBuilder, ProtocolExecutor>, WsRo
   const std::vector<PartyId> all_ids = channels->party_ids();
   auto relay =
       std::make_shared<RelayTransport>(std::move(room.connection), room.own_relay_id, channels->my_id(), std::move(tables));
-  auto link = co_await open_encrypted_link(std::move(relay), std::move(*channels));
+  auto link = co_await open_encrypted_link(relay, std::move(*channels));
   if (!link) {
+    // The relay sees the connection end cleanly (bounded by its deadline).
+    co_await relay->close();
     WsRoomError::HandShakeFailed e{std::move(link.error())};
     co_return std::unexpected(WsRoomError(std::move(e)));
   }

@@ -146,6 +146,8 @@ class RelayTransport final : public Communicator {
   boost::asio::awaitable<std::expected<ReceivedPlaintext, BoxedError>> receive_next() override;
   boost::asio::awaitable<std::expected<void, BoxedError>> send(crypto::Bytes payload, PartyId to) override;
   boost::asio::awaitable<void> close() override;
+  // The connection's.
+  std::shared_ptr<InboundAccount> inbound_account() const override { return connection_->account(); }
 
   // The next relay frame as (payload, sender): OperationTimedOut,
   // SocketClosed, Websocket (bad frame, server error, websocket failure) or

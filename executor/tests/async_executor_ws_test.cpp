@@ -175,7 +175,8 @@ TEST_P(RelaySessions, PlainExecutorsOverTheRelayLink) {
 
 TEST_P(RelaySessions, EncryptedExecutorsOverTheRelay) {
   const std::uint16_t n = GetParam();
-  auto joins = join_all(new_room(n), n);
+  const RoomUuid room = new_room(n);
+  auto joins = join_all(room, n);
   std::vector<async::JoinHandle<Outcome>> runs;
   for (auto& j : joins) {
     ASSERT_TRUE(j.has_value()) << j.error().display();
@@ -188,6 +189,13 @@ TEST_P(RelaySessions, EncryptedExecutorsOverTheRelay) {
     EXPECT_EQ(o.intact, 2u * (n - 1u));
     EXPECT_TRUE(o.manager_ok) << o.error;
   }
+  // Every party ended its connection with a close frame.
+  const std::string hex = server_tools::room_uuid_hex(room);
+  for (int i = 0; i < 500 && relay_.server().closed_members(hex).size() < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto ends = relay_.server().closed_members(hex);
+  ASSERT_EQ(ends.size(), n);
+  for (const auto& end : ends) EXPECT_EQ(end.code, 1000) << end.relay_id;
 }
 
 INSTANTIATE_TEST_SUITE_P(Parties, RelaySessions, ::testing::Values(2, 3, 8));
