@@ -311,10 +311,14 @@ TEST(HeldMessages, ByteBudgetBoundsWhatFewBigMessagesHold) {
     std::optional<Kind> refused;
   };
   const Case cases[] = {
-      {"64 MiB on one tag", 64, true, std::nullopt},
-      {"one more on one tag", 65, true, Kind::TooManyPendingMessagesPerTag},
-      {"64 MiB on as many tags", 64, false, std::nullopt},
-      {"one more tag", 65, false, Kind::TooManyPendingUCTags},
+      // With the last message for the waiting step, 63 MiB stay below 64 MiB.
+      {"63 MiB on one tag", 63, true, std::nullopt},
+      {"65 MiB on one tag", 65, true, Kind::TooManyPendingMessagesPerTag},
+      {"63 MiB on as many tags", 63, false, std::nullopt},
+      {"65 MiB on as many tags", 65, false, Kind::TooManyPendingUCTags},
+      // 64 MiB held: the message the step waits for goes over the budget on
+      // its way to the executor.
+      {"64 MiB, then the awaited message", 64, true, Kind::FailedToSendToExecutor},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -343,7 +347,8 @@ TEST(HeldMessages, ByteBudgetGrowsWithTheSession) {
   };
   const Case cases[] = {
       {2, 64 * kMiB},
-      {8, 64 * kMiB},
+      {7, 64 * kMiB},
+      {8, 8 * (8 * kMiB + 256 * 8)},
       {16, 16 * (8 * kMiB + 256 * 16)},
       {8192, 8192 * (8 * kMiB + 256 * std::size_t{8192})},
   };
