@@ -255,7 +255,10 @@ std::expected<std::shared_ptr<RelayTransport>, WsRoomError> open_relay_transport
 asio::awaitable<std::expected<std::pair<ExecutorBuilder, ProtocolExecutor>, WsRoomError>> build_encrypted_executor(
     JoinedRoom room) {
   auto checked = check_room_keys(room.room, room.setup.keys());
-  if (!checked) co_return std::unexpected(std::move(checked.error()));
+  if (!checked) {
+    (void)co_await room.connection->close();
+    co_return std::unexpected(std::move(checked.error()));
+  }
   auto tables = index_peers_by_party_id(room.room, room.own_relay_id, room.setup.party_ids(), room.setup.keys());
   auto channels = encrypted_channels_build(std::move(room.setup), room.static_keys);
   if (!channels) co_return std::unexpected(WsRoomError(WsRoomError::PublicKeyMismatch{}));
