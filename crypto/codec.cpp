@@ -215,6 +215,7 @@ std::string Base58Error::display() const {
       return "base58ck version " + std::to_string(ver) + " did not match expected " +
              std::to_string(expected_ver);
     case Kind::NoChecksum: return "base58ck data not long enough to contain checksum";
+    case Kind::NoVersion: return "base58ck data not long enough to contain a version";
   }
   return {};
 }
@@ -234,6 +235,7 @@ std::string Base58Error::debug() const {
       return "InvalidVersion { ver: " + std::to_string(ver) +
              ", expected_ver: " + std::to_string(expected_ver) + " }";
     case Kind::NoChecksum: return "NoChecksum";
+    case Kind::NoVersion: return "NoVersion";
   }
   return {};
 }
@@ -287,6 +289,14 @@ std::string base58_encode(ByteSpan data) {
   return out;
 }
 
+std::size_t base58_max_text_length(std::size_t max_output) noexcept {
+  // A value of b bytes needs at most ceil(b * log(256) / log(58)) digits,
+  // log(256) / log(58) < 1.3658; leading zero bytes take one '1' each, fewer
+  // than their digits would.
+  if (max_output > SIZE_MAX / 13658) return SIZE_MAX;
+  return (max_output * 13658 + 9999) / 10000;
+}
+
 std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text,
                                                            MutByteSpan buf) {
   const ByteSpan in = as_bytes(text);
@@ -297,12 +307,22 @@ std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text
     secure_wipe(buf.data(), buf.size());
     return std::unexpected(e);
   };
+  // Leading '1's are zero bytes of their own; one more than fits ends the
+  // decoding there, as a value too large for the room left does below.
+  std::size_t zeros = 0;
+  bool leading = true;
   for (std::size_t i = 0; i < in.size(); ++i) {
     if (in[i] > 127) return fail(Base58Error::non_ascii_character(i));
     const std::uint8_t v = kDecode.v[in[i]];
     if (v == 0xff) return fail(Base58Error::invalid_character(static_cast<char>(in[i]), i));
+    if (leading && v == 0) {
+      if (++zeros > cap) return fail(Base58Error::buffer_too_small());
+      continue;
+    }
+    leading = false;
+    // The value has the room the leading zero bytes leave.
     std::uint32_t carry = v;
-    for (std::size_t j = 0; j < cap; ++j) {
+    for (std::size_t j = 0; j < cap - zeros; ++j) {
       carry += static_cast<std::uint32_t>(buf[j]) * 58;
       buf[j] = static_cast<std::uint8_t>(carry);
       carry >>= 8;
@@ -311,8 +331,6 @@ std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text
   }
   std::size_t len = cap;
   while (len > 0 && buf[len - 1] == 0) --len;
-  std::size_t zeros = 0;
-  while (zeros < in.size() && in[zeros] == static_cast<std::uint8_t>(kAlphabet[0])) ++zeros;
   if (zeros > cap - len) return fail(Base58Error::buffer_too_small());
   // buf[len .. len + zeros) is already zero; reversing gives the big-endian
   // value behind its leading zero bytes.
@@ -320,9 +338,10 @@ std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text
   return len + zeros;
 }
 
-std::expected<Bytes, Base58Error> base58_decode(std::string_view text) {
+std::expected<Bytes, Base58Error> base58_decode(std::string_view text, std::size_t max_output) {
+  if (text.size() > base58_max_text_length(max_output)) return std::unexpected(Base58Error::buffer_too_small());
   // Every character carries less than a byte, so text.size() bytes suffice.
-  Bytes out(text.size());
+  Bytes out(std::min(text.size(), max_output));
   auto n = base58_decode_into(text, out);
   if (!n) return std::unexpected(n.error());
   out.resize(*n);
@@ -353,6 +372,7 @@ std::expected<std::size_t, Base58Error> base58check_decode_into(
   ByteArray<4> carried{};
   std::copy_n(buf.begin() + static_cast<std::ptrdiff_t>(payload_len), 4, carried.begin());
   if (!ct_equal(computed, carried)) return fail(Base58Error::invalid_checksum(computed, carried));
+  if (expected_version && payload_len == 0) return fail(Base58Error::no_version());
   if (expected_version && buf[0] != *expected_version) {
     return fail(Base58Error::invalid_version(buf[0], *expected_version));
   }
@@ -360,8 +380,10 @@ std::expected<std::size_t, Base58Error> base58check_decode_into(
 }
 
 std::expected<Bytes, Base58Error> base58check_decode(std::string_view text,
-                                                     std::optional<std::uint8_t> expected_version) {
-  Bytes out(text.size());
+                                                     std::optional<std::uint8_t> expected_version,
+                                                     std::size_t max_output) {
+  if (text.size() > base58_max_text_length(max_output)) return std::unexpected(Base58Error::buffer_too_small());
+  Bytes out(std::min(text.size(), max_output));
   auto n = base58check_decode_into(text, out, expected_version);
   if (!n) return std::unexpected(n.error());
   out.resize(*n);

@@ -72,6 +72,7 @@ struct Base58Error final : public Error {
     InvalidChecksum,
     InvalidVersion,
     NoChecksum,
+    NoVersion,
   };
 
   Kind kind = Kind::BufferTooSmall;
@@ -88,6 +89,7 @@ struct Base58Error final : public Error {
   static Base58Error invalid_checksum(const ByteArray<4>& computed, const ByteArray<4>& carried);
   static Base58Error invalid_version(std::uint8_t found, std::uint8_t required);
   static Base58Error no_checksum() { return Base58Error(Kind::NoChecksum); }
+  static Base58Error no_version() { return Base58Error(Kind::NoVersion); }
 
   std::string display() const override;
   std::string debug() const override;
@@ -104,20 +106,34 @@ struct Base58Error final : public Error {
 
 // Each leading zero byte becomes a leading '1'.
 std::string base58_encode(ByteSpan data);
-std::expected<Bytes, Base58Error> base58_decode(std::string_view text);
+// The longest text that can decode to at most `max_output` bytes (each
+// character carries log2(58) bits, each leading '1' one zero byte). Callers
+// that know the size of what they read refuse longer texts before decoding.
+std::size_t base58_max_text_length(std::size_t max_output) noexcept;
+// Decodes a value of at most `max_output` bytes: a text longer than
+// base58_max_text_length(max_output) is refused before decoding, and the
+// decoding stops as soon as the text is seen to hold more (BufferTooSmall
+// both).
+std::expected<Bytes, Base58Error> base58_decode(std::string_view text,
+                                                std::size_t max_output = SIZE_MAX);
 // Decodes into the front of `buf` and returns the decoded length;
 // BufferTooSmall when the value needs more than buf.size() bytes. Errors are
-// reported for the first offending character in text order. On failure
-// `buf` is zeroed.
+// reported for the first offending character in text order: the decoding
+// stops at the first character that makes the value (or its leading '1's)
+// too large for `buf`, so the work is bounded by buf.size() whatever the
+// length of the text. On failure `buf` is zeroed.
 std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text, MutByteSpan buf);
 
 // Base58Check: the payload followed by the first 4 bytes of
 // SHA-256(SHA-256(payload)).
 std::string base58check_encode(ByteSpan payload);
-// Returns the payload without its checksum. With `expected_version`, the
-// first payload byte must equal it (checked after the checksum).
+// Returns the payload without its checksum, reading at most `max_output`
+// bytes of payload and checksum (refused as base58_decode does). With `expected_version`, the payload must
+// not be empty (NoVersion) and its first byte must equal it (both checked
+// after the checksum).
 std::expected<Bytes, Base58Error> base58check_decode(
-    std::string_view text, std::optional<std::uint8_t> expected_version = std::nullopt);
+    std::string_view text, std::optional<std::uint8_t> expected_version = std::nullopt,
+    std::size_t max_output = SIZE_MAX);
 // `buf` receives payload and checksum, so it needs 4 bytes beyond the
 // payload; returns the payload length.
 std::expected<std::size_t, Base58Error> base58check_decode_into(

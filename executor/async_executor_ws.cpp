@@ -255,15 +255,20 @@ std::expected<std::shared_ptr<RelayTransport>, WsRoomError> open_relay_transport
 asio::awaitable<std::expected<std::pair<ExecutorBuilder, ProtocolExecutor>, WsRoomError>> build_encrypted_executor(
     JoinedRoom room) {
   auto checked = check_room_keys(room.room, room.setup.keys());
-  if (!checked) co_return std::unexpected(std::move(checked.error()));
+  if (!checked) {
+    (void)co_await room.connection->close();
+    co_return std::unexpected(std::move(checked.error()));
+  }
   auto tables = index_peers_by_party_id(room.room, room.own_relay_id, room.setup.party_ids(), room.setup.keys());
   auto channels = encrypted_channels_build(std::move(room.setup), room.static_keys);
   if (!channels) co_return std::unexpected(WsRoomError(WsRoomError::PublicKeyMismatch{}));
   const std::vector<PartyId> all_ids = channels->party_ids();
   auto relay =
       std::make_shared<RelayTransport>(std::move(room.connection), room.own_relay_id, channels->my_id(), std::move(tables));
-  auto link = co_await open_encrypted_link(std::move(relay), std::move(*channels));
+  auto link = co_await open_encrypted_link(relay, std::move(*channels));
   if (!link) {
+    // The relay sees the connection end cleanly (bounded by its deadline).
+    co_await relay->close();
     WsRoomError::HandShakeFailed e{std::move(link.error())};
     co_return std::unexpected(WsRoomError(std::move(e)));
   }

@@ -146,6 +146,8 @@ class RelayTransport final : public Communicator {
   boost::asio::awaitable<std::expected<ReceivedPlaintext, BoxedError>> receive_next() override;
   boost::asio::awaitable<std::expected<void, BoxedError>> send(crypto::Bytes payload, PartyId to) override;
   boost::asio::awaitable<void> close() override;
+  // The connection's.
+  std::shared_ptr<InboundAccount> inbound_account() const override { return connection_->account(); }
 
   // The next relay frame as (payload, sender): OperationTimedOut,
   // SocketClosed, Websocket (bad frame, server error, websocket failure) or
@@ -178,9 +180,11 @@ std::expected<std::shared_ptr<RelayTransport>, WsRoomError> open_relay_transport
 // Limits of the executor built over the relay.
 inline constexpr ExecutorLimits kRelayExecutorLimits{256, 512, 256};
 
-// Key-set check (PublicKeyMismatch, nothing sent), the Noise channels from
+// Key-set check (PublicKeyMismatch, nothing sent but the close), the Noise channels from
 // the set-up's finished hasher, the relay link, every pairwise handshake
-// (HandShakeFailed), the root executor on the root tag. Returns the builder
+// (HandShakeFailed), the root executor on the root tag. When the key-set
+// check or the handshakes fail, the connection is closed (close frame,
+// bounded by its deadline). Returns the builder
 // (for the manager task) and the root executor.
 boost::asio::awaitable<std::expected<std::pair<ExecutorBuilder, ProtocolExecutor>, WsRoomError>>
 build_encrypted_executor(JoinedRoom room);

@@ -173,6 +173,15 @@ std::string NullPointerNonNullLength::debug() const {
   return "NullPointerNonNullLength { len: " + std::to_string(len_) + " }";
 }
 
+std::string ArrayTooLong::display() const {
+  return "Received a slice of length " + std::to_string(len_) + ", but at most " + std::to_string(max_) +
+         " elements are accepted";
+}
+
+std::string ArrayTooLong::debug() const {
+  return "ArrayTooLong { len: " + std::to_string(len_) + ", max: " + std::to_string(max_) + " }";
+}
+
 void FfiArgError::validate() const {
   if (const auto* d = std::get_if<Decode>(&value_)) require_boxed(d->error);
 }

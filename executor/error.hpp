@@ -177,6 +177,21 @@ class NullPointerNonNullLength final : public velto::Error {
   std::size_t len_;
 };
 
+// An array argument whose count is above what the function can use (checked
+// before the array is read).
+class ArrayTooLong final : public velto::Error {
+ public:
+  ArrayTooLong(std::uint64_t len, std::size_t max) noexcept : len_(len), max_(max) {}
+  std::uint64_t len() const noexcept { return len_; }
+  std::size_t max() const noexcept { return max_; }
+  std::string display() const override;
+  std::string debug() const override;
+
+ private:
+  std::uint64_t len_;
+  std::size_t max_;
+};
+
 // The conversion error of one text argument, and the carrier of every decoder
 // error (Decode, transparent: display and source of the boxed error).
 class FfiArgError final : public velto::Error {

@@ -20,6 +20,7 @@
 #include <boost/beast/websocket/ssl.hpp>
 
 #include "server-tools/tls.hpp"
+#include "velto-mpc-infra/async/channel.hpp"
 
 namespace velto::executor {
 
@@ -128,56 +129,127 @@ constexpr auto kNoThrow = asio::as_tuple(asio::use_awaitable);
 
 // Operations report their errors as values, except their cancellation: that
 // is thrown, as the time-limit helper (async/timeout.hpp) and the manager's
-// reader expect of a cancelled operation.
-const error_code& rethrow_cancel(const error_code& ec) {
-  if (ec == asio::error::operation_aborted) throw boost::system::system_error(ec);
-  return ec;
+// reader expect of a cancelled operation. The stream also gives
+// operation_aborted for operations on a stream that is already closed or
+// failed (the relay closed it, or an earlier operation failed): that is the
+// end of the connection, reported as `closed`. Only the awaiting coroutine's
+// cancellation state tells the two apart.
+asio::awaitable<error_code> settle(error_code ec) {
+  if (ec != asio::error::operation_aborted) co_return ec;
+  const asio::cancellation_state state = co_await asio::this_coro::cancellation_state;
+  if (state.cancelled() != asio::cancellation_type::none) throw boost::system::system_error(ec);
+  co_return error_code(websocket::error::closed);
 }
 
 // The Beast stream over `Next` (a TLS stream or the bare socket). The TLS
 // context is kept beside it for the stream's life.
+//
+// Reads run in a coroutine of their own, on the strand of the caller that
+// started them: a caller that is cancelled (a deadline, the manager stopping
+// its reader) stops waiting, but the read goes on, and the next read() takes
+// its message. A cancelled Beast read would fail the stream for good; left
+// running, it lets close() still exchange close frames (Beast hands the
+// pending read's bytes to the close) and shut TLS down. A read still in
+// flight when the object goes away is ended by closing the socket.
 template <class Next>
 class BeastWebSocket final : public WebSocket {
+  struct State {
+    State(const asio::any_io_executor& ex, std::unique_ptr<ssl::context> c) : ctx(std::move(c)), ws(ex, *ctx) {}
+    explicit State(const asio::any_io_executor& ex) : ws(ex) {}
+    std::unique_ptr<ssl::context> ctx;
+    websocket::stream<Next> ws;
+  };
+  // The outcome of one read, handed from its coroutine to the caller.
+  struct InFlight {
+    std::optional<std::expected<Message, error_code>> result;
+    std::shared_ptr<async::Notify> done = async::Notify::create();
+  };
+
  public:
   // TLS: the stream uses `ctx`, which it keeps.
   BeastWebSocket(const asio::any_io_executor& ex, std::unique_ptr<ssl::context> ctx)
     requires std::is_same_v<Next, beast::ssl_stream<tcp::socket>>
-      : ctx_(std::move(ctx)), ws_(ex, *ctx_) {}
+      : state_(std::make_shared<State>(ex, std::move(ctx))) {}
   explicit BeastWebSocket(const asio::any_io_executor& ex)
     requires std::is_same_v<Next, tcp::socket>
-      : ws_(ex) {}
+      : state_(std::make_shared<State>(ex)) {}
+  ~BeastWebSocket() override {
+    if (!inflight_ || inflight_->result) return;
+    asio::post(inflight_ex_, [state = state_] {
+      error_code ignored;
+      beast::get_lowest_layer(state->ws).close(ignored);
+    });
+  }
+  BeastWebSocket(const BeastWebSocket&) = delete;
+  BeastWebSocket& operator=(const BeastWebSocket&) = delete;
 
-  websocket::stream<Next>& stream() noexcept { return ws_; }
+  websocket::stream<Next>& stream() noexcept { return state_->ws; }
 
   asio::awaitable<std::expected<Message, error_code>> read() override {
-    beast::flat_buffer buffer;
-    auto [ec, n] = co_await ws_.async_read(buffer, kNoThrow);
-    (void)n;
-    if (rethrow_cancel(ec)) co_return std::unexpected(ec);
-    const auto data = buffer.cdata();
-    const auto* p = static_cast<const std::uint8_t*>(data.data());
-    Message m{ws_.got_binary(), crypto::Bytes(p, p + data.size())};
-    co_return m;
+    if (!inflight_) {
+      inflight_ = std::make_shared<InFlight>();
+      inflight_ex_ = co_await asio::this_coro::executor;
+      auto on_end = [](const std::exception_ptr&) {};
+      asio::co_spawn(inflight_ex_, read_message(state_, inflight_), std::move(on_end));
+    }
+    // Only this wait honours the caller's cancellation.
+    while (!inflight_->result) co_await inflight_->done->wait();
+    std::expected<Message, error_code> out = std::move(*inflight_->result);
+    inflight_.reset();
+    co_return out;
   }
 
   asio::awaitable<error_code> write(crypto::ByteSpan message) override {
-    ws_.binary(true);
-    auto [ec, n] = co_await ws_.async_write(asio::buffer(message.data(), message.size()), kNoThrow);
+    auto& ws = state_->ws;
+    ws.binary(true);
+    auto [ec, n] = co_await ws.async_write(asio::buffer(message.data(), message.size()), kNoThrow);
     (void)n;
-    co_return rethrow_cancel(ec);
+    co_return co_await settle(ec);
   }
 
   asio::awaitable<error_code> close() override {
-    // After a cancelled read the stream refuses further operations with
-    // operation_aborted: reported as a value here (the connection is closed
-    // either way), never thrown.
-    auto [ec] = co_await ws_.async_close(websocket::close_code::normal, kNoThrow);
+    // A stream that has failed or closed before refuses with
+    // operation_aborted; so does a close that finished through a pending
+    // read. Either way the connection is closed: reported as a value, never
+    // thrown.
+    auto [ec] = co_await state_->ws.async_close(websocket::close_code::normal, kNoThrow);
     co_return ec;
   }
 
  private:
-  std::unique_ptr<ssl::context> ctx_;
-  websocket::stream<Next> ws_;
+  // One data message, at most kWsMaxMessage bytes: the limit is applied
+  // while reading (Beast's own limit would fail the connection and report
+  // the failure of the TLS shutdown that follows, not the size).
+  static asio::awaitable<void> read_message(std::shared_ptr<State> state, std::shared_ptr<InFlight> slot) {
+    auto& ws = state->ws;
+    beast::flat_buffer buffer;
+    error_code ec;
+    for (;;) {
+      auto [rec, n] = co_await ws.async_read_some(buffer, kWsMaxMessage + 1 - buffer.size(), kNoThrow);
+      (void)n;
+      // This coroutine is never cancelled: operation_aborted is a closed stream.
+      if (rec == asio::error::operation_aborted) rec = websocket::error::closed;
+      ec = rec;
+      if (ec) break;
+      if (buffer.size() > kWsMaxMessage) {
+        ec = websocket::error::message_too_big;
+        break;
+      }
+      if (ws.is_message_done()) break;
+    }
+    if (ec) {
+      slot->result.emplace(std::unexpected(ec));
+    } else {
+      const auto data = buffer.cdata();
+      const auto* p = static_cast<const std::uint8_t*>(data.data());
+      slot->result.emplace(Message{ws.got_binary(), crypto::Bytes(p, p + data.size())});
+    }
+    slot->done->notify();
+  }
+
+  std::shared_ptr<State> state_;
+  std::shared_ptr<InFlight> inflight_;
+  asio::any_io_executor inflight_ex_;
 };
 
 struct HostPort {
@@ -215,7 +287,8 @@ std::optional<HostPort> split_authority(std::string_view authority, std::uint16_
 // The stream configuration of every connection.
 template <class Stream>
 void configure(websocket::stream<Stream>& ws) {
-  ws.read_message_max(kWsMaxMessage);
+  // No limit of Beast's own: the read applies kWsMaxMessage (see read_message).
+  ws.read_message_max(0);
   ws.auto_fragment(false);
   ws.set_option(websocket::stream_base::timeout{websocket::stream_base::none(), websocket::stream_base::none(),
                                                 false});
@@ -231,11 +304,11 @@ asio::awaitable<std::expected<void, WebSocketClientError>> connect_tcp(tcp::sock
   auto ex = co_await asio::this_coro::executor;
   tcp::resolver resolver(ex);
   auto [rec, endpoints] = co_await resolver.async_resolve(hp.host, std::to_string(hp.port), kNoThrow);
-  if (rethrow_cancel(rec)) co_return std::unexpected(WebSocketClientError(rec));
+  if (const auto settled = co_await settle(rec)) co_return std::unexpected(WebSocketClientError(settled));
   if (endpoints.empty()) co_return std::unexpected(WebSocketClientError(std::string(kNoAddressText)));
   auto [cec, ep] = co_await asio::async_connect(socket, endpoints, kNoThrow);
   (void)ep;
-  if (rethrow_cancel(cec)) co_return std::unexpected(WebSocketClientError(cec));
+  if (const auto settled = co_await settle(cec)) co_return std::unexpected(WebSocketClientError(settled));
   error_code ec;
   socket.set_option(tcp::no_delay(true), ec);
   if (ec) co_return std::unexpected(WebSocketClientError(ec));
@@ -266,11 +339,11 @@ asio::awaitable<Attempt> connect_websocket(server_tools::Uri address) {
     if (!server_tools::set_tls_peer_host(stream.next_layer().native_handle(), hp->host))
       co_return std::unexpected(WebSocketClientError(std::string("TLS error: the relay's host name is refused")));
     auto [tec] = co_await stream.next_layer().async_handshake(ssl::stream_base::client, kNoThrow);
-    if (rethrow_cancel(tec)) co_return std::unexpected(WebSocketClientError(tec));
+    if (const auto settled = co_await settle(tec)) co_return std::unexpected(WebSocketClientError(settled));
     configure(stream);
     websocket::response_type reply;
     auto [hec] = co_await stream.async_handshake(reply, address.authority, target, kNoThrow);
-    if (rethrow_cancel(hec)) co_return std::unexpected(WebSocketClientError(hec));
+    if (const auto settled = co_await settle(hec)) co_return std::unexpected(WebSocketClientError(settled));
     co_return std::unique_ptr<WebSocket>(std::move(ws));
   }
   auto ws = std::make_unique<BeastWebSocket<tcp::socket>>(ex);
@@ -280,7 +353,7 @@ asio::awaitable<Attempt> connect_websocket(server_tools::Uri address) {
   configure(stream);
   websocket::response_type reply;
   auto [hec] = co_await stream.async_handshake(reply, address.authority, target, kNoThrow);
-  if (rethrow_cancel(hec)) co_return std::unexpected(WebSocketClientError(hec));
+  if (const auto settled = co_await settle(hec)) co_return std::unexpected(WebSocketClientError(settled));
   co_return std::unique_ptr<WebSocket>(std::move(ws));
 }
 
@@ -335,7 +408,8 @@ asio::awaitable<RelayItem> RelayConnection::receive() {
 }
 
 asio::awaitable<std::expected<RelayItem, async::TimeoutError>> RelayConnection::timed_receive() {
-  auto item = co_await async::timeout(duration_, receive());
+  auto deadline = [account = account_, limit = duration_] { return account->last_progress() + limit; };
+  auto item = co_await async::timeout_at(std::move(deadline), duration_, receive());
   // A receive cut off by its deadline leaves the stream unusable.
   if (!item) eos_ = true;
   co_return item;
@@ -346,8 +420,13 @@ asio::awaitable<std::expected<void, WsClientError>> RelayConnection::send_messag
   // one deadline covers the write and its flush.
   auto written = co_await async::timeout(duration_, ws_->write(message));
   if (!written) co_return std::unexpected(WsClientError::operation_timed_out(duration_));
-  if (*written) {
-    RelayError::WebSocketError e{box_error<WebSocketClientError>(*written)};
+  const error_code ec = *written;
+  // The relay closed the connection (a close frame or the end of the TCP or
+  // TLS stream seen by the reader, or by this write).
+  if (ec == websocket::error::closed || ec == asio::error::eof || ec == ssl::error::stream_truncated)
+    co_return std::unexpected(WsClientError::socket_closed());
+  if (ec) {
+    RelayError::WebSocketError e{box_error<WebSocketClientError>(ec)};
     co_return std::unexpected(WsClientError::websocket(RelayError(std::move(e))));
   }
   co_return std::expected<void, WsClientError>();

@@ -8,9 +8,9 @@
 // answered by the client, and masked frames from the server refused as a
 // protocol error (servers never mask, RFC 6455 5.1).
 //
-// Deadlines: every timed operation (one receive, one send, the close) gets
-// its own deadline, counted from its own start; one operation never moves
-// the deadline of another that is pending at the same time.
+// Deadlines: every send and the close gets its own deadline, counted from its
+// own start; a receive's deadline counts from the operation's last progress
+// (see RelayConnection::timed_receive). Sends never move a receive deadline.
 #pragma once
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -35,6 +35,7 @@
 #include "velto-mpc-infra/async/duration.hpp"
 #include "velto-mpc-infra/async/timeout.hpp"
 #include "velto-mpc-infra/executor/encrypted.hpp"
+#include "velto-mpc-infra/inbound_account.hpp"
 
 namespace velto::executor {
 
@@ -245,18 +246,29 @@ class RelayConnection {
   RelayConnection(std::unique_ptr<WebSocket> ws, async::Duration per_message);
 
   async::Duration duration() const noexcept { return duration_; }
-  void set_duration(async::Duration d) noexcept { duration_ = d; }
+  // Sets the receive limit and counts it from now (a progress mark).
+  void set_duration(async::Duration d) noexcept {
+    duration_ = d;
+    account_->mark_progress();
+  }
+  // The operation's inbound account: its last progress starts the receive
+  // limit (progress is marked when the connection is made, when the duration
+  // is set, and by the protocol steps that take a message).
+  const std::shared_ptr<InboundAccount>& account() const noexcept { return account_; }
   bool end_of_stream() const noexcept { return eos_; }
 
   // The next item, untimed. Text messages are dropped; a close, or a
   // connection that failed before, yields EndOfStream (a failure is reported
   // once, as a RelayError, then EndOfStream).
   boost::asio::awaitable<RelayItem> receive();
-  // receive() under one deadline of duration() counted from this call,
-  // however many messages are dropped on the way.
+  // receive() under the deadline duration() after the account's last
+  // progress (read again when it comes, so progress made meanwhile moves it):
+  // frames that nobody takes (dropped ones, junk, messages under tags no step
+  // waits for) never extend the wait.
   boost::asio::awaitable<std::expected<RelayItem, async::TimeoutError>> timed_receive();
-  // Writes and flushes one message within duration(): OperationTimedOut or
-  // Websocket on failure.
+  // Writes and flushes one message within duration(): OperationTimedOut,
+  // SocketClosed (the connection was closed, by the relay or after an
+  // earlier failure) or Websocket on failure.
   boost::asio::awaitable<std::expected<void, WsClientError>> send_message(crypto::ByteSpan message);
   // Sends a close and flushes it within duration(); a connection already
   // closed counts as closed.
@@ -265,6 +277,7 @@ class RelayConnection {
  private:
   std::unique_ptr<WebSocket> ws_;
   async::Duration duration_;
+  std::shared_ptr<InboundAccount> account_ = std::make_shared<InboundAccount>();
   bool eos_ = false;
 };
 

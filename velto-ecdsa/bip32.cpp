@@ -115,7 +115,9 @@ std::string xpub_to_string(const Xpub& xpub) {
 }
 
 std::expected<Xpub, XpubError> parse_xpub(std::string_view text) {
-  auto decoded = crypto::base58check_decode(text);
+  // Payloads up to the xprv bound still report their length; longer texts
+  // are refused before decoding.
+  auto decoded = crypto::base58check_decode(text, std::nullopt, kMaxXprivPayload + kChecksumSize);
   if (!decoded) return std::unexpected(XpubError::InvalidBase58{std::move(decoded.error())});
   const crypto::Bytes& p = *decoded;
   if (p.size() != kExtendedKeySize) return std::unexpected(XpubError::InvalidLength{p.size()});

@@ -69,7 +69,9 @@ std::optional<DerivedXpub> derive_child_pubkey_path(const Xpub& parent, std::spa
 // The xpub text. The public key must not be the identity (panics).
 std::string xpub_to_string(const Xpub& xpub);
 
-// Reads an xpub text. Checks, in order: Base58Check (InvalidBase58), 78 bytes
+// Reads an xpub text. Checks, in order: Base58Check into a payload of at most
+// 82 bytes (InvalidBase58, also for a longer payload or a text longer than
+// such a payload's 118 characters, refused before decoding), 78 bytes
 // (InvalidLength), version (InvalidVersion), strict SEC1 compressed key: 02 or
 // 03 and an x on the curve (InvalidPublicKey; the identity's 33 zero bytes and
 // the 05 form of the wire encoding are refused here).

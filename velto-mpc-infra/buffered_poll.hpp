@@ -80,8 +80,10 @@ class BasicBufferedPoll {
   // The next message of an awaited party (its sender is no longer awaited
   // from then on), or nothing once every awaited party has been handed out.
   // Messages of parties not awaited go to the early-message buffer; one that
-  // finds the buffer full is dropped and the poll fails with the source's
-  // "too many unexpected messages". A cancelled wait loses no message.
+  // finds the buffer full, or takes the operation's inbound account over its
+  // byte budget, is dropped and the poll fails with the source's "too many
+  // unexpected messages". A message handed out marks progress on its
+  // account. A cancelled wait loses no message.
   boost::asio::awaitable<std::expected<std::optional<ProtocolReceivedMessage>, Error>> next_message() {
     CollectionState& s = *state_;
     if (s.waiting.empty()) co_return std::nullopt;
@@ -90,6 +92,7 @@ class BasicBufferedPoll {
       if (take_waiting(it->sender)) {
         ProtocolReceivedMessage message = std::move(*it);
         s.early_messages.erase(it);
+        message.held.mark_progress();
         co_return std::optional<ProtocolReceivedMessage>(std::move(message));
       }
       ++s.scan_index;
@@ -97,8 +100,12 @@ class BasicBufferedPoll {
     for (;;) {
       auto received = co_await source_.next();
       if (!received) co_return std::unexpected(std::move(received.error()));
-      if (take_waiting(received->sender)) co_return std::optional<ProtocolReceivedMessage>(std::move(*received));
-      if (s.early_messages.size() >= s.capacity) co_return std::unexpected(Source::too_many_unexpected());
+      if (take_waiting(received->sender)) {
+        received->held.mark_progress();
+        co_return std::optional<ProtocolReceivedMessage>(std::move(*received));
+      }
+      if (s.early_messages.size() >= s.capacity || received->held.over_budget())
+        co_return std::unexpected(Source::too_many_unexpected());
       s.early_messages.push_back(std::move(*received));
       s.scan_index = s.early_messages.size();
     }
@@ -202,6 +209,7 @@ boost::asio::awaitable<std::expected<Received<T>, BoxedError>> receive_next(Prot
     message = co_await executor.inbound().receive();
     if (!message) co_return std::unexpected(ExecutorChannelError::manager_channel_closed());
   }
+  message->held.mark_progress();
   auto value = sised::decode<T>(message->payload);
   if (!value) co_return std::unexpected(box_error<sised::SisedError>(std::move(value.error())));
   co_return Received<T>{std::move(*value), message->sender};

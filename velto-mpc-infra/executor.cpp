@@ -54,12 +54,14 @@ ExecutorLimits ExecutorLimits::for_parties(std::size_t parties) const noexcept {
   out.max_pending_uc_tags = std::max(max_pending_uc_tags, 4 * parties);
   out.max_pending_messages_per_tag = std::max(max_pending_messages_per_tag, 2 * parties);
   out.inbound_capacity = std::max(inbound_capacity, 2 * parties);
+  out.max_held_bytes =
+      std::max(max_held_bytes, parties * (kHeldBytesPerParty + kHeldBytesPerPartyPair * parties));
   return out;
 }
 
 ExecutorLimits ExecutorBuilder::limits() const noexcept {
-  return ExecutorLimits{max_pending_uc_tags, max_pending_messages_per_tag, inbound_capacity}.for_parties(
-      party_count_);
+  return ExecutorLimits{max_pending_uc_tags, max_pending_messages_per_tag, inbound_capacity, max_held_bytes}
+      .for_parties(party_count_);
 }
 
 // ---------------------------------------------------------------------------

@@ -38,6 +38,7 @@
 #include "sised/party_id.hpp"
 #include "velto-mpc-infra/async/channel.hpp"
 #include "velto-mpc-infra/executor/communicator.hpp"
+#include "velto-mpc-infra/inbound_account.hpp"
 #include "velto-mpc-infra/uc_tag.hpp"
 
 namespace velto {
@@ -49,6 +50,29 @@ inline constexpr std::size_t kInboundCapacity = 256;
 inline constexpr std::size_t kMaxPendingUcTags = 256;
 inline constexpr std::size_t kMaxPendingMessagesPerTag = 512;
 inline constexpr std::chrono::milliseconds kHandOffTimeout{100};
+// The byte budget of the messages one operation holds (inbound_account.hpp),
+// beside the count limits, and what it grows by with the session's size.
+//
+// How it was chosen: the largest honest message of a supported protocol is
+// the VOLE correction of an ECDSA presign with the most presignatures (100):
+// 512 rows of 202 scalars, about 3.3 MB; every other message whose size does
+// not depend on the session is below 16 KiB (OT-extension set-up 10 KiB,
+// presign records 13 KiB). The messages that grow with the session carry one
+// point per party or per threshold (VSS commitments and their echoes, FROST
+// commitments): at most 33 bytes times the party count each. An honest party
+// holds at once at most about one such message per peer and step (it
+// collects one from every peer), plus a few small early ones; the peak is a
+// step where every peer's largest message arrives together (n - 1 VOLE
+// corrections, or n - 1 echoes of 33 t bytes). Allowing 8 MiB (two messages
+// of the 4 MiB frame limit) per party plus 256 bytes per pair of parties
+// leaves more than twice that peak at every supported size; 64 MiB, sixteen
+// frames of the 4 MiB limit, is the floor for small sessions. Without it a
+// relay or a peer could make one operation hold about 4 GiB through the
+// count limits alone (1,024 early frames, 256 tags x 512 messages, 256
+// messages per executor, each up to 4 MiB).
+inline constexpr std::size_t kMaxHeldBytes = std::size_t{64} << 20;
+inline constexpr std::size_t kHeldBytesPerParty = std::size_t{8} << 20;
+inline constexpr std::size_t kHeldBytesPerPartyPair = 256;
 // The tag the manager appends behind every payload.
 inline constexpr std::size_t kTagSize = 32;
 // Spare capacity of every queued payload: the tag, plus the 16-byte
@@ -74,6 +98,9 @@ using PartyList = std::shared_ptr<const std::vector<PartyId>>;
 struct ProtocolReceivedMessage {
   crypto::Bytes payload;
   PartyId sender;
+  // The message's charge on the operation's inbound account while it is
+  // held; empty for messages that are not counted.
+  HeldBytes held{};
 };
 
 // The commands on the manager channel.
@@ -124,6 +151,7 @@ struct ExecutorLimits {
   std::size_t max_pending_uc_tags = kMaxPendingUcTags;
   std::size_t max_pending_messages_per_tag = kMaxPendingMessagesPerTag;
   std::size_t inbound_capacity = kInboundCapacity;
+  std::size_t max_held_bytes = kMaxHeldBytes;
 
   // The limits in force for an operation of `parties` parties. The base
   // values are kept for small sessions. For large ones each grows with the
@@ -132,8 +160,8 @@ struct ExecutorLimits {
   // step further on the same tag (inbound channel, early messages, messages
   // held for an unregistered tag: 2n), and ahead on the pairwise tags (two
   // directions per peer, each with a sub-step) and per-dealer tags that this
-  // party has not opened yet (unregistered tags: 4n). Nothing changes on the
-  // wire.
+  // party has not opened yet (unregistered tags: 4n). The byte budget grows
+  // as said at kMaxHeldBytes. Nothing changes on the wire.
   ExecutorLimits for_parties(std::size_t parties) const noexcept;
 };
 
@@ -270,7 +298,8 @@ class ExecutorBuilder {
       : communicator(std::move(link)),
         max_pending_uc_tags(limits.max_pending_uc_tags),
         max_pending_messages_per_tag(limits.max_pending_messages_per_tag),
-        inbound_capacity(limits.inbound_capacity) {}
+        inbound_capacity(limits.inbound_capacity),
+        max_held_bytes(limits.max_held_bytes) {}
   ExecutorBuilder(ExecutorBuilder&&) noexcept = default;
   ExecutorBuilder& operator=(ExecutorBuilder&&) noexcept = default;
 
@@ -280,6 +309,7 @@ class ExecutorBuilder {
   std::size_t max_pending_uc_tags;
   std::size_t max_pending_messages_per_tag;
   std::size_t inbound_capacity;
+  std::size_t max_held_bytes;
 
   // new -> built (build_executor) -> launched (the manager took it over).
   bool built() const noexcept { return state_ != State::New; }

@@ -63,7 +63,11 @@ ExecutorManager::ExecutorManager(std::shared_ptr<Communicator> link, async::Rece
     : link_(std::move(link)),
       commands_(std::move(commands)),
       limits_(limits),
-      my_party_id_(link_->my_party_id()) {}
+      account_(link_->inbound_account()),
+      my_party_id_(link_->my_party_id()) {
+  if (!account_) account_ = std::make_shared<InboundAccount>();
+  account_->set_byte_budget(limits_.max_held_bytes);
+}
 
 ExecutorManager ExecutorManager::launch(ExecutorBuilder& builder) {
   if (builder.state_ != ExecutorBuilder::State::Built) panic("build_executor must be called before launch! Bug!");
@@ -105,9 +109,13 @@ asio::awaitable<ManagerResult> ExecutorManager::run() {
     release_state();
     std::rethrow_exception(panicked);
   }
+  // Close the link after a failure too, so that the relay sees the
+  // connection end cleanly (bounded by the link's own deadline); what is
+  // still held is dropped first.
+  pending_.clear();
+  co_await link_->close();
   if (*result) {
-    // Every command, and so every send, has been handled: close the link.
-    co_await link_->close();
+    // Every command, and so every send, had been handled before the close.
     if (!routes_.empty()) panic("Not all parties were deregistered! Bug!");
     // Messages still held were sent for tags this party never registered or
     // had already released (late or extra messages of peers): dropped.
@@ -178,19 +186,23 @@ asio::awaitable<ManagerResult> ExecutorManager::receive(ReceivedPlaintext in) {
   in.plaintext.resize(payload_size);
   if (in.sender == my_party_id_) co_return fail(ManagerError::Kind::ReceivedAnUnexpectedMessage);
 
-  ProtocolReceivedMessage message{std::move(in.plaintext), in.sender};
+  HeldBytes held(account_, payload_size);
+  const bool over_budget = held.over_budget();
+  ProtocolReceivedMessage message{std::move(in.plaintext), in.sender, std::move(held)};
   if (auto route = routes_.find(tag); route != routes_.end()) {
+    if (over_budget) co_return fail(ManagerError::Kind::FailedToSendToExecutor);
     bool delivered = false;
     auto out = co_await hand_off(route->second, std::move(message), delivered);
     co_return out;
   }
   if (auto held = pending_.find(tag); held != pending_.end()) {
-    if (held->second.size() >= limits_.max_pending_messages_per_tag)
+    if (held->second.size() >= limits_.max_pending_messages_per_tag || over_budget)
       co_return fail(ManagerError::Kind::TooManyPendingMessagesPerTag);
     held->second.push_back(std::move(message));
     co_return ManagerResult{};
   }
-  if (pending_.size() >= limits_.max_pending_uc_tags) co_return fail(ManagerError::Kind::TooManyPendingUCTags);
+  if (pending_.size() >= limits_.max_pending_uc_tags || over_budget)
+    co_return fail(ManagerError::Kind::TooManyPendingUCTags);
   pending_[tag].push_back(std::move(message));
   co_return ManagerResult{};
 }

@@ -14,6 +14,13 @@
 // before the manager closes the link. The manager ends with success once
 // every executor is released, or at the first ManagerError.
 //
+// Every message held (for an unregistered tag, or handed to an executor and
+// not yet taken) is charged to the operation's inbound account; a message
+// that takes it over its byte budget ends the run with the limit error of
+// where it would go: TooManyPendingUCTags / TooManyPendingMessagesPerTag for
+// an unregistered tag, FailedToSendToExecutor for a registered one (its
+// executor holds more than the operation may).
+//
 // Outcomes a peer can cause are never crashes: a message for an executor that
 // has just been released (its inbound channel closed) is dropped; messages
 // still held for tags nobody registered are dropped when the operation ends
@@ -104,6 +111,7 @@ class ExecutorManager {
   std::shared_ptr<Communicator> link_;
   async::Receiver<ManagerMessage> commands_;
   ExecutorLimits limits_;
+  std::shared_ptr<InboundAccount> account_;
   PartyId my_party_id_;
   std::unordered_map<UcTag, PartyList> party_lists_;
   std::unordered_map<UcTag, std::deque<ProtocolReceivedMessage>> pending_;

@@ -236,6 +236,63 @@ TEST(Base58, ErrorsInTextOrderWithTheirTextsAndDebugForms) {
   }
 }
 
+// The decoding stops at the first character that makes the value, or its
+// leading '1's, too large for the area: nothing after it is looked at, so
+// the work is bounded by the area whatever the length of the text.
+TEST(Base58, DecodingStopsOnceTheAreaIsExceeded) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::size_t area;
+  };
+  const Case cases[] = {
+      {"leading ones", std::string(33, '1') + "0", 32},
+      {"a million leading ones", std::string(1 << 20, '1') + "0", 32},
+      {"ones then digits", std::string(20, '1') + std::string(20, 'z') + "0", 32},
+      {"digits", std::string(1 << 20, 'z') + "0", 32},
+      {"empty area", "10", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes buf(c.area, 0xaa);
+    const auto r = base58_decode_into(c.text, buf);
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error(), Base58Error::buffer_too_small());
+    EXPECT_EQ(buf, Bytes(c.area, 0));
+  }
+  // As many leading ones as the area holds are still a value.
+  Bytes buf(32);
+  EXPECT_EQ(base58_decode_into(std::string(32, '1'), buf), 32u);
+  EXPECT_EQ(buf, Bytes(32, 0));
+}
+
+// The text bound holds for every length: the largest value of b bytes and b
+// zero bytes both fit in base58_max_text_length(b) characters, and a
+// decoder told its largest output refuses longer texts before decoding.
+TEST(Base58, BoundedDecodingRefusesLongerTextsFirst) {
+  EXPECT_EQ(base58_max_text_length(0), 0u);
+  EXPECT_EQ(base58_max_text_length(32), 44u);
+  EXPECT_EQ(base58_max_text_length(82), 112u);
+  for (std::size_t b = 0; b <= 300; ++b) {
+    const std::string largest = base58_encode(Bytes(b, 0xff));
+    ASSERT_LE(largest.size(), base58_max_text_length(b)) << b;
+    ASSERT_EQ(base58_decode(largest, b), Bytes(b, 0xff)) << b;
+    ASSERT_EQ(base58_decode(std::string(b, '1'), b), Bytes(b, 0)) << b;
+  }
+  const std::string over = base58_encode(Bytes(33, 0xff));
+  EXPECT_EQ(base58_decode(over, 32).error(), Base58Error::buffer_too_small());
+  // The invalid character lies beyond the bound: the text is refused for its
+  // length, before any character is read.
+  EXPECT_EQ(base58_decode(std::string(45, 'z') + "0", 32).error(), Base58Error::buffer_too_small());
+  EXPECT_EQ(base58check_decode(std::string(113, 'z') + "0", std::nullopt, 82).error(),
+            Base58Error::buffer_too_small());
+  // Within the bound, text order still decides.
+  EXPECT_EQ(base58_decode("0" + std::string(40, 'z'), 32).error(), Base58Error::invalid_character('0', 0));
+  // Without a bound the text's own length is the area.
+  const Bytes long_value(500, 0x7f);
+  EXPECT_EQ(base58_decode(base58_encode(long_value)), long_value);
+}
+
 TEST(Base58Check, Bip32ExtendedKeysRoundTrip) {
   const auto rows = read_rows("codec_bip32_keys.txt");
   ASSERT_GT(rows.size(), 40u);
@@ -293,6 +350,19 @@ TEST(Base58Check, ShortDataAndVersion) {
   EXPECT_EQ(wrong.error().display(), "base58ck version 5 did not match expected 0");
   EXPECT_EQ(wrong.error().debug(), "InvalidVersion { ver: 5, expected_ver: 0 }");
   EXPECT_EQ(Base58Error::buffer_too_small().debug(), "BufferTooSmall");
+
+  // An empty payload has no version byte: refused for every expected
+  // version, the first checksum byte's value included.
+  const std::string empty = base58check_encode({});
+  for (const unsigned version : {0u, 1u, 0x5du, 0xe2u, 0xffu}) {
+    const auto r = base58check_decode(empty, static_cast<std::uint8_t>(version));
+    ASSERT_FALSE(r.has_value()) << version;
+    EXPECT_EQ(r.error().display(), "base58ck data not long enough to contain a version");
+    EXPECT_EQ(r.error().debug(), "NoVersion");
+    Bytes buf(8);
+    EXPECT_EQ(base58check_decode_into(empty, buf, static_cast<std::uint8_t>(version)).error(),
+              Base58Error::no_version());
+  }
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ std::expected<std::optional<crypto::ByteArray<32>>, FfiError> chain_code_arg(Con
 }
 
 std::expected<std::vector<std::uint32_t>, FfiError> derivation_path_arg(U32Array path) {
-  return u32_array_arg(path.ptr, path.count, FfiErrorKind::InvalidDerivationElement);
+  return u32_array_arg(path.ptr, path.count, FfiErrorKind::InvalidDerivationElement, kMaxDerivationPathLength);
 }
 
 }  // namespace velto::executor::ffi

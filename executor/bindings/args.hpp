@@ -52,7 +52,11 @@ std::expected<crypto::ByteArray<32>, FfiError> msg_hash_arg(ConstStr msg_hash);
 std::expected<crypto::SecretArray<32>, FfiError> private_key_arg(ConstStr private_key);
 // -20: no chain code (the empty text) or 32 bytes in 64 hex digits.
 std::expected<std::optional<crypto::ByteArray<32>>, FfiError> chain_code_arg(ConstStr chain_code);
-// -11: the indices, copied; their values are the operation's to check.
+// The deepest derivation path a call accepts: a derived key's depth is one
+// byte, so no key is ever deeper than 255.
+inline constexpr std::size_t kMaxDerivationPathLength = 255;
+// -11: the indices, copied (at most kMaxDerivationPathLength); their values
+// are the operation's to check.
 std::expected<std::vector<std::uint32_t>, FfiError> derivation_path_arg(U32Array path);
 
 // Holds an operation's decoded arguments for the life of its task and runs

@@ -87,26 +87,29 @@ std::expected<std::string, FfiError> text_arg(ConstStr s, FfiErrorKind kind) {
 }
 
 std::expected<std::vector<std::uint32_t>, FfiError> u32_array_arg(const std::uint32_t* ptr, std::uint64_t count,
-                                                                 FfiErrorKind kind) {
+                                                                 FfiErrorKind kind, std::size_t max) {
   if (count == 0) return std::vector<std::uint32_t>{};
   if (ptr == nullptr) {
     return std::unexpected(FfiError(kind, NullPointerNonNullLength(static_cast<std::size_t>(count))));
   }
+  if (count > max) return std::unexpected(FfiError(kind, ArrayTooLong(count, max)));
   return std::vector<std::uint32_t>(ptr, ptr + count);
 }
 
 std::expected<std::span<const ConstStr>, FfiError> text_array_arg(const ConstStr* ptr, std::uint64_t count,
-                                                                 FfiErrorKind kind) {
+                                                                 FfiErrorKind kind, std::size_t max) {
   if (count == 0) return std::span<const ConstStr>{};
   if (ptr == nullptr) {
     return std::unexpected(FfiError(kind, NullPointerNonNullLength(static_cast<std::size_t>(count))));
   }
+  if (count > max) return std::unexpected(FfiError(kind, ArrayTooLong(count, max)));
   return std::span<const ConstStr>(ptr, static_cast<std::size_t>(count));
 }
 
-std::span<const ConstStr> optional_text_array_arg(const ConstStr* ptr, std::uint64_t count) noexcept {
-  if (ptr == nullptr || count == 0) return {};
-  return std::span<const ConstStr>(ptr, static_cast<std::size_t>(count));
+std::expected<std::span<const ConstStr>, FfiError> optional_text_array_arg(const ConstStr* ptr, std::uint64_t count,
+                                                                          FfiErrorKind kind, std::size_t max) {
+  if (ptr == nullptr) return std::span<const ConstStr>{};
+  return text_array_arg(ptr, count, kind, max);
 }
 
 ResultFFI store_outputs(std::span<HeapString* const> outs, std::span<OwnedHeapString> values) {

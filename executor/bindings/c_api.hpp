@@ -155,17 +155,20 @@ auto decode_arg(ConstStr s, FfiErrorKind kind, Decoder&& decoder)
 
 // An array of unsigned 32-bit integers, copied. Count 0 is the empty array
 // whatever the pointer; a null pointer with a count above 0 is refused under
-// `kind` with the context NullPointerNonNullLength(count).
+// `kind` with the context NullPointerNonNullLength(count); a count above
+// `max` with ArrayTooLong(count, max), before the array is touched.
 std::expected<std::vector<std::uint32_t>, FfiError> u32_array_arg(const std::uint32_t* ptr, std::uint64_t count,
-                                                                 FfiErrorKind kind);
+                                                                 FfiErrorKind kind, std::size_t max);
 
 // An array of texts as given: count 0 is empty; a null pointer with a count
-// above 0 is refused under `kind` with NullPointerNonNullLength(count).
+// above 0 is refused under `kind` with NullPointerNonNullLength(count), a
+// count above `max` with ArrayTooLong(count, max).
 std::expected<std::span<const ConstStr>, FfiError> text_array_arg(const ConstStr* ptr, std::uint64_t count,
-                                                                 FfiErrorKind kind);
+                                                                 FfiErrorKind kind, std::size_t max);
 // An optional array of texts: a null pointer is the empty array, whatever
-// the count.
-std::span<const ConstStr> optional_text_array_arg(const ConstStr* ptr, std::uint64_t count) noexcept;
+// the count; otherwise a count above `max` is refused as above.
+std::expected<std::span<const ConstStr>, FfiError> optional_text_array_arg(const ConstStr* ptr, std::uint64_t count,
+                                                                          FfiErrorKind kind, std::size_t max);
 
 // ---------------------------------------------------------------------------
 // Out-pointers.

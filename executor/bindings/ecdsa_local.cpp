@@ -63,7 +63,7 @@ extern "C" ResultFFI velto_ecdsa_get_export_id(ConstStr secret_share, HeapString
 extern "C" ResultFFI velto_ecdsa_offline_export_full_private_key(ConstStrArray shares, HeapString* out) {
   using namespace velto::executor;
   return ffi::guarded([&]() -> ResultFFI {
-    auto texts = ffi::text_array_arg(shares.ptr, shares.count, FfiErrorKind::InvalidSecretShare);
+    auto texts = ffi::text_array_arg(shares.ptr, shares.count, FfiErrorKind::InvalidSecretShare, kMaxNumberOfParties);
     if (!texts) return ffi::refuse(std::move(texts.error()));
     // In array order; the first bad element refuses the call.
     std::vector<EcdsaStorableSecretShare> decoded;

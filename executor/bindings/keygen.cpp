@@ -50,13 +50,15 @@ std::expected<KeygenIdSet, FfiError> parse_elements(std::span<const ConstStr> id
 }  // namespace
 
 std::expected<KeygenIdSet, FfiError> parse_keygen_ids(const ConstStr* ptr, std::uint64_t count) {
-  auto ids = ffi::text_array_arg(ptr, count, FfiErrorKind::InvalidKeygenId);
+  auto ids = ffi::text_array_arg(ptr, count, FfiErrorKind::InvalidKeygenId, kMaxNumberOfParties);
   if (!ids) return std::unexpected(std::move(ids.error()));
   return parse_elements(*ids);
 }
 
 std::expected<KeygenIdSet, FfiError> parse_optional_keygen_ids(const ConstStr* ptr, std::uint64_t count) {
-  return parse_elements(ffi::optional_text_array_arg(ptr, count));
+  auto ids = ffi::optional_text_array_arg(ptr, count, FfiErrorKind::InvalidKeygenId, kMaxNumberOfParties);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return parse_elements(*ids);
 }
 
 }  // namespace velto::executor

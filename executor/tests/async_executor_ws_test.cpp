@@ -175,7 +175,8 @@ TEST_P(RelaySessions, PlainExecutorsOverTheRelayLink) {
 
 TEST_P(RelaySessions, EncryptedExecutorsOverTheRelay) {
   const std::uint16_t n = GetParam();
-  auto joins = join_all(new_room(n), n);
+  const RoomUuid room = new_room(n);
+  auto joins = join_all(room, n);
   std::vector<async::JoinHandle<Outcome>> runs;
   for (auto& j : joins) {
     ASSERT_TRUE(j.has_value()) << j.error().display();
@@ -188,6 +189,13 @@ TEST_P(RelaySessions, EncryptedExecutorsOverTheRelay) {
     EXPECT_EQ(o.intact, 2u * (n - 1u));
     EXPECT_TRUE(o.manager_ok) << o.error;
   }
+  // Every party ended its connection with a close frame.
+  const std::string hex = server_tools::room_uuid_hex(room);
+  for (int i = 0; i < 500 && relay_.server().closed_members(hex).size() < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto ends = relay_.server().closed_members(hex);
+  ASSERT_EQ(ends.size(), n);
+  for (const auto& end : ends) EXPECT_EQ(end.code, 1000) << end.relay_id;
 }
 
 INSTANTIATE_TEST_SUITE_P(Parties, RelaySessions, ::testing::Values(2, 3, 8));
@@ -463,6 +471,60 @@ TEST_F(RelaySessionTest, DuplicateKeysInTheRoomAreAPublicKeyMismatch) {
     ASSERT_FALSE(built.has_value());
     EXPECT_TRUE(built.error().is<WsRoomError::PublicKeyMismatch>()) << built.error().debug();
   }
+}
+
+// A peer that keeps sending validly encrypted messages under a tag this
+// party never opens makes no progress: the party waiting for a message that
+// never comes ends one receive limit (600 ms) after its last progress, long
+// before the peer's 10 s of junk would end.
+TEST_F(RelaySessionTest, MessagesNobodyWaitsForDoNotExtendTheReceiveLimit) {
+  auto joins = join_all(new_room(2), 2);
+  ASSERT_TRUE(joins[0].has_value() && joins[1].has_value());
+  joins[0]->first.connection->set_duration(std::chrono::milliseconds(600));
+
+  auto waiting = [](JoinedRoom room) -> asio::awaitable<std::pair<std::string, std::chrono::steady_clock::duration>> {
+    auto built = co_await build_encrypted_executor(std::move(room));
+    if (!built) co_return std::pair(std::string("handshake: ") + built.error().display(), std::chrono::steady_clock::duration{});
+    const auto start = std::chrono::steady_clock::now();
+    auto manager = spawn_executor_manager(std::move(built->first));
+    std::string error;
+    {
+      ProtocolExecutor root = std::move(built->second);
+      ProtocolExecutor step = root.child("never answered");
+      auto values = co_await collect_map<std::uint16_t>(step);
+      if (values) error = "collected";
+    }
+    auto joined = co_await manager.join();
+    if (joined && !*joined) error = joined->error().display();
+    co_return std::pair(error, std::chrono::steady_clock::now() - start);
+  };
+  auto junk = [](JoinedRoom room) -> asio::awaitable<void> {
+    auto built = co_await build_encrypted_executor(std::move(room));
+    if (!built) co_return;
+    auto manager = spawn_executor_manager(std::move(built->first));
+    {
+      ProtocolExecutor root = std::move(built->second);
+      ProtocolExecutor step = root.child("junk");
+      PartyId other = root.my_party_id();
+      for (const PartyId p : root.parties())
+        if (p != root.my_party_id()) other = p;
+      auto ex = co_await asio::this_coro::executor;
+      asio::steady_timer timer(ex);
+      for (int i = 0; i < 100; ++i) {
+        if (!step.send_to(other, std::uint16_t{7})) break;
+        timer.expires_after(std::chrono::milliseconds(100));
+        co_await timer.async_wait(asio::use_awaitable);
+      }
+    }
+    (void)co_await manager.join();
+  };
+  auto waiter = async::spawn_task(rt_.executor(), waiting(std::move(joins[0]->first)));
+  auto sender = async::spawn_task(rt_.executor(), junk(std::move(joins[1]->first)));
+  const auto [error, waited] = join_task(rt_, waiter);
+  EXPECT_EQ(error, "Error while receiving: `The operation has timed out`");
+  EXPECT_GE(waited, std::chrono::milliseconds(600));
+  EXPECT_LT(waited, std::chrono::seconds(6));
+  EXPECT_TRUE(block(rt_, sender.join()).has_value());
 }
 
 // A peer that goes silent after the handshakes: the next receive ends at

@@ -92,15 +92,15 @@ TEST(TextArg, DecoderErrorIsTheContextAlone) {
 
 TEST(ArrayArgs, U32AndTextArrays) {
   const std::uint32_t path[] = {0, 2147483648u, 5};
-  const auto copied = ffi::u32_array_arg(path, 3, FfiErrorKind::InvalidDerivationElement);
+  const auto copied = ffi::u32_array_arg(path, 3, FfiErrorKind::InvalidDerivationElement, 3);
   ASSERT_TRUE(copied.has_value());
   EXPECT_EQ(*copied, (std::vector<std::uint32_t>{0, 2147483648u, 5}));
   for (const std::uint32_t* p : {static_cast<const std::uint32_t*>(nullptr), path}) {
-    const auto empty = ffi::u32_array_arg(p, 0, FfiErrorKind::InvalidDerivationElement);
+    const auto empty = ffi::u32_array_arg(p, 0, FfiErrorKind::InvalidDerivationElement, 3);
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->empty());
   }
-  const auto refused = ffi::u32_array_arg(nullptr, 3, FfiErrorKind::InvalidDerivationElement);
+  const auto refused = ffi::u32_array_arg(nullptr, 3, FfiErrorKind::InvalidDerivationElement, 3);
   ASSERT_FALSE(refused.has_value());
   EXPECT_EQ(take(ffi::refuse(refused.error())).code, -11);
   EXPECT_EQ(refused.error().display(),
@@ -108,11 +108,23 @@ TEST(ArrayArgs, U32AndTextArrays) {
             "slice with null pointer, but length: 3");
 
   const ConstStr texts[] = {cstr("a"), cstr("b")};
-  EXPECT_EQ(ffi::text_array_arg(texts, 2, FfiErrorKind::InvalidKeygenId)->size(), 2u);
-  EXPECT_EQ(ffi::text_array_arg(nullptr, 4, FfiErrorKind::InvalidKeygenId).error().display(),
+  EXPECT_EQ(ffi::text_array_arg(texts, 2, FfiErrorKind::InvalidKeygenId, 2)->size(), 2u);
+  EXPECT_EQ(ffi::text_array_arg(nullptr, 4, FfiErrorKind::InvalidKeygenId, 2).error().display(),
             "Error Kind: Invalid keygenId, Context: Received a slice with null pointer, but length: 4");
-  EXPECT_TRUE(ffi::optional_text_array_arg(nullptr, 4).empty());
-  EXPECT_EQ(ffi::optional_text_array_arg(texts, 2).size(), 2u);
+  EXPECT_TRUE(ffi::optional_text_array_arg(nullptr, 4, FfiErrorKind::InvalidKeygenId, 2)->empty());
+  EXPECT_TRUE(ffi::optional_text_array_arg(nullptr, ~std::uint64_t{0}, FfiErrorKind::InvalidKeygenId, 2)->empty());
+  EXPECT_EQ(ffi::optional_text_array_arg(texts, 2, FfiErrorKind::InvalidKeygenId, 2)->size(), 2u);
+  // One above the most accepted: refused with the argument's own code, the
+  // array untouched.
+  const auto u32_over = ffi::u32_array_arg(path, 4, FfiErrorKind::InvalidDerivationElement, 3);
+  ASSERT_FALSE(u32_over.has_value());
+  EXPECT_EQ(take(ffi::refuse(u32_over.error())).code, -11);
+  EXPECT_EQ(u32_over.error().debug(),
+            "Error { kind: InvalidDerivationElement, inner: Some(ArrayTooLong { len: 4, max: 3 }) }");
+  EXPECT_EQ(ffi::text_array_arg(texts, 3, FfiErrorKind::InvalidKeygenId, 2).error().display(),
+            "Error Kind: Invalid keygenId, Context: Received a slice of length 3, but at most 2 elements are accepted");
+  EXPECT_EQ(ffi::optional_text_array_arg(texts, 3, FfiErrorKind::InvalidKeygenId, 2).error().display(),
+            "Error Kind: Invalid keygenId, Context: Received a slice of length 3, but at most 2 elements are accepted");
 }
 
 // ---------------------------------------------------------------------------

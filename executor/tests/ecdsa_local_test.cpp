@@ -297,6 +297,8 @@ TEST(EcdsaLocalFn, GetXpubAndExportIdCheckInOrder) {
 }
 
 TEST(EcdsaLocalFn, DerivePubkeyFromXpubChecksInOrder) {
+  static const std::string kXpubTooLong =
+      "Invalid Xpub base58 encoding: buffer provided to decode base58 encoded string into was too small";
   std::string off_curve_list = "[2, ";
   for (int i = 0; i < 31; ++i) off_curve_list += "0, ";
   off_curve_list += "7]";
@@ -305,6 +307,11 @@ TEST(EcdsaLocalFn, DerivePubkeyFromXpubChecksInOrder) {
        kXpub + "Invalid Xpub base58 encoding: base58ck data not long enough to contain checksum"},
       {"not UTF-8", [] { return from_xpub(kBadUtf8, {}); }, -17, kXpub + kUtf8},
       {"77-byte record", [] { return from_xpub(kShortXpub, {}); }, -17, kXpub + "Invalid Xpub length, expected: 78, found: 77"},
+      // Over-long texts are refused before decoding (the invalid character
+      // at the end is never reached), whatever their length.
+      {"119 characters", [] { return from_xpub(std::string(118, 'z') + "0", {}); }, -17, kXpub + kXpubTooLong},
+      {"1 MiB", [] { return from_xpub(std::string(1 << 20, 'z'), {}); }, -17, kXpub + kXpubTooLong},
+      {"1 MiB of leading ones", [] { return from_xpub(std::string(1 << 20, '1'), {}); }, -17, kXpub + kXpubTooLong},
       {"an xprv text", [] { return from_xpub(kV2_m.xprv, {}); }, -17,
        kXpub + "Invalid Xpub version, expected: 488B21E, found: 488ADE4"},
       {"key off the curve", [] { return from_xpub(kOffCurveXpub, {}); }, -17, kXpub + "Invalid public key: " + off_curve_list},
@@ -324,6 +331,24 @@ TEST(EcdsaLocalFn, DerivePubkeyFromXpubChecksInOrder) {
          });
        },
        -11, kPath + ", Context: Received a slice with null pointer, but length: 3"},
+      {"path of 2^40 indices",
+       [] {
+         return run([](HeapString* out) {
+           const std::uint32_t one = 0;
+           return velto_ecdsa_derive_pubkey_from_xpub(cstr(kV2_m.xpub), U32Array{&one, std::uint64_t{1} << 40}, out);
+         });
+       },
+       -11, kPath + ", Context: Received a slice of length 1099511627776, but at most 255 elements are accepted"},
+      {"path of 2^64 - 1 indices",
+       [] {
+         return run([](HeapString* out) {
+           const std::uint32_t one = 0;
+           return velto_ecdsa_derive_pubkey_from_xpub(cstr(kV2_m.xpub), U32Array{&one, ~std::uint64_t{0}}, out);
+         });
+       },
+       -11, kPath + ", Context: Received a slice of length 18446744073709551615, but at most 255 elements are accepted"},
+      {"path of 256 indices", [] { return from_xpub(kV2_m.xpub, std::vector<std::uint32_t>(256, 0)); }, -11,
+       kPath + ", Context: Received a slice of length 256, but at most 255 elements are accepted"},
       {"hardened second index", [] { return from_xpub(kV2_m.xpub, {1, 2147483648u}); }, -11, kPath},
       {"depth 255 cannot grow", [] { return from_xpub(kDepth255Xpub, {0}); }, -11, kPath},
       {"hardened index before null out", [] { return from_xpub(kV2_m.xpub, {2147483648u}, true); }, -11, kPath},
@@ -532,6 +557,24 @@ TEST_F(OfflineExport, RefusalsInOrder) {
       {"null array before null out",
        [] { return run([](HeapString*) { return velto_ecdsa_offline_export_full_private_key(ConstStrArray{nullptr, 2}, nullptr); }); },
        -3, kShare + "Received a slice with null pointer, but length: 2"},
+      // Counts no call can use are refused before the array is read: the
+      // pointer stands for an array far shorter than the count.
+      {"8193 shares",
+       [&] {
+         return run([&](HeapString* out) {
+           const ConstStr one = cstr(a0);
+           return velto_ecdsa_offline_export_full_private_key(ConstStrArray{&one, 8193}, out);
+         });
+       },
+       -3, kShare + "Received a slice of length 8193, but at most 8192 elements are accepted"},
+      {"2^64 - 1 shares",
+       [&] {
+         return run([&](HeapString* out) {
+           const ConstStr one = cstr(a0);
+           return velto_ecdsa_offline_export_full_private_key(ConstStrArray{&one, ~std::uint64_t{0}}, out);
+         });
+       },
+       -3, kShare + "Received a slice of length 18446744073709551615, but at most 8192 elements are accepted"},
       {"first bad element wins", [&] { return offline({a0, "zz", kBadUtf8}); }, -3, kShare + "Invalid hex encoding"},
       {"bad element after a duplicate", [&] { return offline({a0, a0, kBadUtf8}); }, -3, kShare + kUtf8},
       {"no shares", [] { return offline({}); }, -8, kExec + too_few(1, 0)},

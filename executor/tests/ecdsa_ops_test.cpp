@@ -515,6 +515,13 @@ TEST(EcdsaOpsRefusals, Keygen) {
        kKeygenIdErr + "Received a slice with null pointer, but length: 3"},
       {"empty keygen id", with([&](Args& a) { a.ids = ConstStrArray{bad_ids.data(), bad_ids.size()}; }), -10,
        kKeygenIdErr + "Invalid key length, expected 32 bytes, found: 0"},
+      // Refused before the array is read (it holds far fewer elements).
+      {"8193 keygen ids", with([&](Args& a) { a.ids = ConstStrArray{ids.data(), 8193}; }), -10,
+       kKeygenIdErr + "Received a slice of length 8193, but at most 8192 elements are accepted"},
+      {"2^40 keygen ids", with([&](Args& a) { a.ids = ConstStrArray{ids.data(), std::uint64_t{1} << 40}; }), -10,
+       kKeygenIdErr + "Received a slice of length 1099511627776, but at most 8192 elements are accepted"},
+      {"2^64 - 1 keygen ids", with([&](Args& a) { a.ids = ConstStrArray{ids.data(), ~std::uint64_t{0}}; }), -10,
+       kKeygenIdErr + "Received a slice of length 18446744073709551615, but at most 8192 elements are accepted"},
       {"null callback", with([](Args& a) { a.callback = false; }), -253, kNullCallback},
   });
 }

@@ -484,6 +484,112 @@ TEST_F(WsTest, MaskedServerFrameIsAProtocolError) {
   EXPECT_TRUE(std::holds_alternative<EndOfStream>(*after));
 }
 
+// A message above the limit is refused for its size, whatever size it
+// announces, and the connection still closes in time.
+TEST_F(WsTest, OversizedMessagesAreRefusedForTheirSize) {
+  for (const std::size_t size : {kWsMaxMessage + 1, std::size_t{5} << 20, std::size_t{64} << 20}) {
+    SCOPED_TRACE(size);
+    const RoomUuid room = new_room(1);
+    auto conn = joined(room, std::chrono::seconds(10));
+    ASSERT_NE(conn, nullptr);
+    const std::string hex = server_tools::room_uuid_hex(room);
+    ASSERT_TRUE(relay_->send_to_member(hex, 1, relay::MessageKind::Binary, std::string(size, '\x01')));
+    auto refused = rt_.block_on(conn->timed_receive());
+    ASSERT_TRUE(refused.has_value());
+    ASSERT_TRUE(std::holds_alternative<RelayError>(*refused));
+    EXPECT_EQ(std::get<RelayError>(*refused).display(), "The WebSocket message exceeded the locally configured limit");
+    (void)rt_.block_on(conn->close());
+  }
+}
+
+// The relay closing the connection ends later sends as a closed socket, not
+// as a cancellation (which would escape as an exception and end the task).
+TEST_F(WsTest, SendsAfterTheRelayClosedReportTheClosedSocket) {
+  const RoomUuid room = new_room(1);
+  auto conn = joined(room, std::chrono::seconds(5));
+  ASSERT_NE(conn, nullptr);
+  ASSERT_TRUE(relay_->send_to_member(server_tools::room_uuid_hex(room), 1, relay::MessageKind::Close, ""));
+  auto end = rt_.block_on(conn->timed_receive());
+  ASSERT_TRUE(end.has_value());
+  EXPECT_TRUE(std::holds_alternative<EndOfStream>(*end));
+  for (int i = 0; i < 2; ++i) {
+    const crypto::Bytes frame = encode_relay_frame(1, 1, crypto::Bytes{1});
+    std::optional<std::expected<void, WsClientError>> sent;
+    try {
+      sent = rt_.block_on(conn->send_message(frame));
+    } catch (const std::exception& e) {
+      FAIL() << "the send threw: " << e.what();
+    }
+    ASSERT_FALSE(sent->has_value());
+    EXPECT_EQ(sent->error().kind(), WsClientError::Kind::SocketClosed);
+    EXPECT_EQ(sent->error().display(), "Socket closed too early");
+  }
+}
+
+// The client ends its connections with a close frame, also after a receive
+// was cut off by its deadline (as the manager cuts off its reader).
+TEST_F(WsTest, CloseSendsACloseFrameAlsoAfterACutOffReceive) {
+  for (const bool cut_off : {false, true}) {
+    SCOPED_TRACE(cut_off);
+    const RoomUuid room = new_room(1);
+    auto conn = joined(room, std::chrono::milliseconds(200));
+    ASSERT_NE(conn, nullptr);
+    if (cut_off) {
+      auto timed_out = rt_.block_on(conn->timed_receive());
+      ASSERT_FALSE(timed_out.has_value());
+    }
+    conn->set_duration(std::chrono::seconds(10));
+    auto closed = rt_.block_on(conn->close());
+    EXPECT_TRUE(closed.has_value()) << closed.error().display();
+    const std::string hex = server_tools::room_uuid_hex(room);
+    for (int i = 0; i < 500 && relay_->closed_members(hex).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto ends = relay_->closed_members(hex);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].code, 1000);
+  }
+}
+
+// Frames that nobody takes do not extend the wait: with the relay replaying
+// a stored frame every 50 ms for 30 s, a receive loop with a 600 ms limit and
+// no progress ends with the time-out long before the replays do.
+TEST_F(WsTest, ReplayedFramesDoNotExtendTheReceiveLimit) {
+  const RoomUuid room = new_room(2);
+  const auto limit = std::chrono::milliseconds(600);
+  auto conns = members(room, 2, limit);
+  ASSERT_EQ(conns.size(), 2u);
+  const std::string hex = server_tools::room_uuid_hex(room);
+  relay_->set_forwarding(relay::Forwarding::Store);
+  ASSERT_TRUE(rt_.block_on(conns[1]->send_message(encode_relay_frame(2, 1, crypto::Bytes{9}))).has_value());
+  bool stored = false;
+  for (int i = 0; i < 500 && !stored; ++i) {
+    stored = relay_->trickle_stored(hex, 1, std::chrono::milliseconds(50), 600);
+    if (!stored) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(stored);
+  auto loop = [](RelayConnection& c) -> asio::awaitable<std::pair<std::size_t, bool>> {
+    std::size_t frames = 0;
+    for (;;) {
+      auto item = co_await c.timed_receive();
+      if (!item) co_return std::pair<std::size_t, bool>(frames, true);
+      if (!std::holds_alternative<RelayFrame>(*item)) co_return std::pair<std::size_t, bool>(frames, false);
+      ++frames;
+    }
+  };
+  conns[0]->set_duration(limit);
+  const auto start = Clock::now();
+  const auto [frames, timed_out] = rt_.block_on(loop(*conns[0]));
+  const auto waited = Clock::now() - start;
+  EXPECT_TRUE(timed_out);
+  EXPECT_GE(frames, 1u);
+  EXPECT_GE(waited, limit);
+  // The replays would go on for 30 s.
+  EXPECT_LT(waited, std::chrono::seconds(15));
+  // Progress restarts the limit.
+  conns[0]->account()->mark_progress();
+  EXPECT_GT(conns[0]->account()->last_progress(), start);
+}
+
 TEST_F(WsTest, MessagesAboveFourMebibytesAreRefusedOnReceipt) {
   const RoomUuid room = new_room(1);
   auto conn = joined(room, std::chrono::seconds(10));
@@ -531,6 +637,8 @@ TEST_F(WsTest, SendsDoNotMoveAPendingReceiveDeadline) {
       co_return ok;
     };
     auto receiver = [&c]() -> asio::awaitable<std::pair<bool, Clock::duration>> {
+      // The receive limit counts from the last progress: restart it here.
+      c.set_duration(c.duration());
       const auto start = Clock::now();
       auto item = co_await c.timed_receive();
       co_return std::pair<bool, Clock::duration>(!item.has_value(), Clock::now() - start);

@@ -91,4 +91,50 @@ boost::asio::awaitable<std::expected<T, TimeoutError>> timeout(Duration d,
   std::rethrow_exception(failure);
 }
 
+namespace detail {
+
+// Sleeps until `deadline()` has passed; the deadline may move later while it
+// sleeps (it is read again each time the timer fires).
+template <class Deadline>
+boost::asio::awaitable<void> sleep_past(Deadline deadline) {
+  namespace asio = boost::asio;
+  auto ex = co_await asio::this_coro::executor;
+  asio::steady_timer timer(ex);
+  for (;;) {
+    const auto at = deadline();
+    if (std::chrono::steady_clock::now() >= at) co_return;
+    timer.expires_at(at);
+    co_await timer.async_wait(asio::use_awaitable);
+  }
+}
+
+}  // namespace detail
+
+// As `timeout`, but against a deadline that may move later while `op` runs:
+// `deadline()` (a steady_clock time point, read on the calling strand) is
+// read again whenever the time it gave has come, and `op` is cancelled only
+// once the deadline read then has passed. The TimeoutError carries `limit`.
+template <class T, class Deadline>
+boost::asio::awaitable<std::expected<T, TimeoutError>> timeout_at(Deadline deadline, Duration limit,
+                                                                  boost::asio::awaitable<T> op) {
+  namespace asio = boost::asio;
+  auto ex = co_await asio::this_coro::executor;
+  auto group = asio::experimental::make_parallel_group(
+      asio::co_spawn(ex, detail::optional_result(std::move(op)), asio::deferred),
+      asio::co_spawn(ex, detail::sleep_past(std::move(deadline)), asio::deferred));
+  auto [order, failure, value, slept] =
+      co_await group.async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+  (void)order;
+  if (!failure) {
+    if constexpr (std::is_void_v<T>) {
+      co_return std::expected<void, TimeoutError>();
+    } else {
+      co_return std::move(*value);
+    }
+  }
+  // The deadline passed and the operation ended by the cancellation it caused.
+  if (!slept && detail::is_operation_aborted(failure)) co_return std::unexpected(TimeoutError(limit));
+  std::rethrow_exception(failure);
+}
+
 }  // namespace velto::async

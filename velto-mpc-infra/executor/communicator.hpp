@@ -7,12 +7,14 @@
 #pragma once
 
 #include <expected>
+#include <memory>
 
 #include "velto-mpc-infra/async/asio.hpp"
 
 #include "crypto/bytes.hpp"
 #include "crypto/error.hpp"
 #include "sised/party_id.hpp"
+#include "velto-mpc-infra/inbound_account.hpp"
 
 namespace velto {
 
@@ -35,10 +37,11 @@ struct ReceivedPlaintext {
 // - send completes once the frame for `to` has been written and flushed, or
 //   fails. Sends are awaited one at a time, in the order of the commands; a
 //   send may overlap a pending receive_next.
-// - close is awaited at most once, at the end of a successful run, after the
-//   reader has stopped and the last send has completed; everything that a
-//   completed send accepted must have been delivered or flushed by then.
-//   Its outcome is ignored. After a failed run the link is only destroyed.
+// - close is awaited at most once, at the end of a run that did not panic
+//   (successful or failed), after the reader has stopped and the last send
+//   has completed; everything that a completed send accepted must have been
+//   delivered or flushed by then. It must end within a bounded time and its
+//   outcome is ignored. After a panic the link is only destroyed.
 // - The link is destroyed only after all of its operations have completed.
 class Communicator {
  public:
@@ -49,6 +52,11 @@ class Communicator {
   virtual boost::asio::awaitable<std::expected<void, BoxedError>> send(crypto::Bytes plaintext,
                                                                        PartyId to) = 0;
   virtual boost::asio::awaitable<void> close() = 0;
+  // The operation's inbound account (inbound_account.hpp), when the link has
+  // one: the relay link's receive limit counts from its last progress. The
+  // manager and the handshake run charge what they hold to it; a link
+  // without one gets an account of the manager's own.
+  virtual std::shared_ptr<InboundAccount> inbound_account() const { return nullptr; }
 };
 
 }  // namespace velto

@@ -30,11 +30,13 @@ struct RelaySource {
   using Error = ChannelError;
 
   Communicator* relay;
+  std::shared_ptr<InboundAccount> account;
 
   asio::awaitable<std::expected<ProtocolReceivedMessage, ChannelError>> next() {
     auto frame = co_await relay->receive_next();
     if (!frame) co_return std::unexpected(ChannelError::receive(std::move(frame.error())));
-    ProtocolReceivedMessage message{std::move(frame->plaintext), frame->sender};
+    HeldBytes held(account, frame->plaintext.size());
+    ProtocolReceivedMessage message{std::move(frame->plaintext), frame->sender, std::move(held)};
     co_return message;
   }
   static ChannelError too_many_unexpected() {
@@ -189,9 +191,11 @@ namespace {
 // `step` (which may send); frames of other parties stay in `early`.
 template <class Step>
 asio::awaitable<HandshakeResult> collect_handshake_messages(EncryptedChannels& channels, Communicator& relay,
+                                                            const std::shared_ptr<InboundAccount>& account,
                                                             EarlyFrames& early, const std::vector<PartyId>& awaited,
                                                             Step step) {
-  auto poll = BasicBufferedPoll<RelaySource>::start(early.state, RelaySource{&relay}, awaited, channels.my_id());
+  RelaySource source{&relay, account};
+  auto poll = BasicBufferedPoll<RelaySource>::start(early.state, std::move(source), awaited, channels.my_id());
   for (;;) {
     auto next = co_await poll.next_message();
     if (!next) co_return std::unexpected(HandshakeSetupError::communication_error(std::move(next.error())));
@@ -212,6 +216,9 @@ asio::awaitable<HandshakeResult> run_noise_handshakes(EncryptedChannels& channel
                                                       EarlyFrames& early) {
   std::vector<PartyId> initiated;  // peers with a higher key: we write first
   std::vector<PartyId> answered;   // peers with a lower key: they write first
+  std::shared_ptr<InboundAccount> account = relay.inbound_account();
+  if (!account) account = std::make_shared<InboundAccount>();
+  account->set_byte_budget(ExecutorLimits{}.for_parties(channels.party_ids().size()).max_held_bytes);
 
   // Phase 1: the first message to every peer we initiate with.
   for (const PartyId peer : channels.party_ids()) {
@@ -243,14 +250,14 @@ asio::awaitable<HandshakeResult> run_noise_handshakes(EncryptedChannels& channel
       co_return std::unexpected(HandshakeSetupError::communication_error(ChannelError::send(std::move(sent.error()))));
     co_return HandshakeResult();
   };
-  auto phase2 = co_await collect_handshake_messages(channels, relay, early, answered, answer);
+  auto phase2 = co_await collect_handshake_messages(channels, relay, account, early, answered, answer);
   if (!phase2) co_return phase2;
 
   // Phase 3: the answers to our first messages.
   auto done = [](noise::HandshakeState&, ProtocolReceivedMessage&) -> asio::awaitable<HandshakeResult> {
     co_return HandshakeResult();
   };
-  auto phase3 = co_await collect_handshake_messages(channels, relay, early, initiated, done);
+  auto phase3 = co_await collect_handshake_messages(channels, relay, account, early, initiated, done);
   if (!phase3) co_return phase3;
 
   if (!channels.all_transport()) panic("assertion failed: ns.is_transport()");

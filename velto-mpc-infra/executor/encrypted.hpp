@@ -266,7 +266,10 @@ struct EarlyFrames {
 // with; (2) the first message of every peer that initiates with this party,
 // in arrival order, each answered at once; (3) the answers of the peers of
 // phase 1. Sends are awaited one at a time. Frames of parties not awaited
-// stay in `early` for the encrypted link. Fails at the first error:
+// stay in `early` for the encrypted link, charged to the relay link's inbound
+// account (or one of the run's own) under the byte budget of a session of
+// this size; a frame that takes the account over it ends the run as an
+// overflow of `early` does. Fails at the first error:
 // CommunicationError for a relay send or receive failure (a receive deadline
 // included) or an overflow of `early`, NoiseError for a handshake step
 // (DecryptionError when the parties' prologues differ), UnknownParty for an
@@ -317,6 +320,8 @@ class EncryptedLink final : public Communicator {
   boost::asio::awaitable<std::expected<ReceivedPlaintext, BoxedError>> receive_next() override;
   boost::asio::awaitable<std::expected<void, BoxedError>> send(crypto::Bytes plaintext, PartyId to) override;
   boost::asio::awaitable<void> close() override;
+  // The relay link's.
+  std::shared_ptr<InboundAccount> inbound_account() const override { return relay_->inbound_account(); }
 
   // Frames kept from the handshake run and not yet handed out.
   std::size_t kept_frames() const noexcept { return kept_.size(); }

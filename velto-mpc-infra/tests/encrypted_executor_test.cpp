@@ -619,6 +619,27 @@ TEST(EncryptedHandshake, KeptFramesAreBounded) {
   }
 }
 
+// The kept frames' bytes are bounded too: 64 frames of 1 MiB fill the 64 MiB
+// budget of a small session, one more ends the run as an overflow does.
+TEST(EncryptedHandshake, KeptFramesAreBoundedInBytes) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  for (const std::size_t count : {std::size_t{64}, std::size_t{65}}) {
+    SCOPED_TRACE(count);
+    async::Runtime rt(2);
+    Session s = make_session(2, InMemoryNetwork::Options{.send_delay = {}, .receive_timeout = 300ms}, {pid(9)});
+    for (std::size_t i = 0; i < count; ++i) s.network->inject(pid(2), s.network->relay_id(pid(9)), crypto::Bytes(kMiB, 7));
+    auto results = handshake_all(rt, s);
+    if (count == 64) {
+      auto links = links_of(std::move(results));
+      ASSERT_NE(links[1], nullptr);
+      EXPECT_EQ(links[1]->kept_frames(), 64u);
+    } else {
+      ASSERT_FALSE(results[1].has_value());
+      EXPECT_EQ(error_text(results[1]), "Error while receiving: `Too many messages have came from unexpected parties`");
+    }
+  }
+}
+
 // Bytes appended to the session hasher on one side change that side's
 // prologue: the responder (party 2, higher key) cannot read the first
 // message, the initiator waits for an answer until the receive deadline.

@@ -296,6 +296,65 @@ TEST(HeldMessages, TagLimitAcceptsTheLastAllowedTagAndMoreForHeldOnes) {
   }
 }
 
+// The bytes held for unregistered tags are bounded beside the counts: with
+// 1 MiB messages the 64 MiB floor is reached long before 512 messages or 256
+// tags; the message that goes over it ends the run with the count limit's
+// error of where it would have gone.
+TEST(HeldMessages, ByteBudgetBoundsWhatFewBigMessagesHold) {
+  async::Runtime rt(2);
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  static_assert(kMaxHeldBytes == 64 * kMiB);
+  struct Case {
+    const char* name;
+    std::size_t messages;
+    bool one_tag;
+    std::optional<Kind> refused;
+  };
+  const Case cases[] = {
+      // With the last message for the waiting step, 63 MiB stay below 64 MiB.
+      {"63 MiB on one tag", 63, true, std::nullopt},
+      {"65 MiB on one tag", 65, true, Kind::TooManyPendingMessagesPerTag},
+      {"63 MiB on as many tags", 63, false, std::nullopt},
+      {"65 MiB on as many tags", 65, false, Kind::TooManyPendingUCTags},
+      // 64 MiB held: the message the step waits for goes over the budget on
+      // its way to the executor.
+      {"64 MiB, then the awaited message", 64, true, Kind::FailedToSendToExecutor},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto ids = ids_1_to(2);
+    auto network = InMemoryNetwork::create(ids);
+    for (std::size_t i = 0; i < c.messages; ++i)
+      network->inject(pid(2), relay(network, 1), frame(filled(kMiB, 3), numbered_tag(c.one_tag ? 0 : i)));
+    network->inject(pid(2), relay(network, 1), frame(filled(32, 5), root_uc_tag()));
+    auto out = run_receiver(rt, network, ids);
+    if (c.refused) {
+      ASSERT_FALSE(out.manager.has_value());
+      EXPECT_EQ(out.manager.error().kind(), *c.refused);
+    } else {
+      EXPECT_TRUE(out.manager.has_value()) << error_text(out.manager);
+    }
+  }
+}
+
+TEST(HeldMessages, ByteBudgetGrowsWithTheSession) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const ExecutorLimits base;
+  EXPECT_EQ(base.max_held_bytes, 64 * kMiB);
+  struct Case {
+    std::size_t parties;
+    std::size_t bytes;
+  };
+  const Case cases[] = {
+      {2, 64 * kMiB},
+      {7, 64 * kMiB},
+      {8, 8 * (8 * kMiB + 256 * 8)},
+      {16, 16 * (8 * kMiB + 256 * 16)},
+      {8192, 8192 * (8 * kMiB + 256 * std::size_t{8192})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(base.for_parties(c.parties).max_held_bytes, c.bytes) << c.parties;
+}
+
 TEST(UnexpectedMessages, ShortPlaintextOwnSenderAndUnknownRelayId) {
   async::Runtime rt(2);
   const auto ids = ids_1_to(2);

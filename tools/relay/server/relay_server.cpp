@@ -20,6 +20,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -269,6 +270,11 @@ struct RelayServer::Impl : std::enable_shared_from_this<RelayServer::Impl> {
   std::vector<RecordedRequest> log;
   bool silent = false;
   bool allow_duplicate_keys = false;
+  Forwarding forwarding = Forwarding::Forward;
+  std::chrono::milliseconds forward_delay{0};
+  // Touched only on the server's thread.
+  std::map<std::string, std::vector<std::pair<std::uint16_t, std::string>>> stored;
+  std::map<std::string, std::vector<ClosedMember>> closed;
 
   template <class F>
   auto on_server_thread(F f) -> decltype(f()) {
@@ -490,7 +496,12 @@ struct RelayServer::Impl : std::enable_shared_from_this<RelayServer::Impl> {
     beast::flat_buffer buffer;
     for (;;) {
       auto [ec, n] = co_await m->ws.async_read(buffer, use_tuple);
-      if (ec) co_return;
+      if (ec) {
+        const std::uint16_t code = ec == websocket::error::closed ? static_cast<std::uint16_t>(m->ws.reason().code)
+                                                                  : std::uint16_t{1006};
+        closed[room_hex].push_back(ClosedMember{m->id, code});
+        co_return;
+      }
       std::string data = beast::buffers_to_string(buffer.data());
       buffer.consume(buffer.size());
       if (!m->ws.got_binary()) {
@@ -528,7 +539,54 @@ struct RelayServer::Impl : std::enable_shared_from_this<RelayServer::Impl> {
       if (to != m->id && to != 0 && to < room.next_id) return;  // the recipient has left
       return error("Unknown recipient " + std::to_string(to));
     }
+    Forwarding policy;
+    std::chrono::milliseconds delay;
+    {
+      std::lock_guard lock(mutex);
+      policy = forwarding;
+      delay = forward_delay;
+    }
+    if (policy == Forwarding::Drop) return;
+    if (policy == Forwarding::Store) {
+      stored[room_hex].emplace_back(to, std::move(data));
+      return;
+    }
+    if (delay.count() > 0) {
+      spawn(forward_later(target->second, std::move(data), delay));
+      return;
+    }
     enqueue(target->second, {Outgoing::Kind::Binary, std::move(data)});
+  }
+
+  asio::awaitable<void> forward_later(std::shared_ptr<Member> to, std::string data, std::chrono::milliseconds delay) {
+    asio::steady_timer timer(ioc);
+    timer.expires_after(delay);
+    co_await timer.async_wait(use_tuple);
+    enqueue(to, {Outgoing::Kind::Binary, std::move(data)});
+  }
+
+  // Closes the member's socket once what is queued for it has been written.
+  asio::awaitable<void> drop_when_written(std::shared_ptr<Member> m) {
+    asio::steady_timer timer(ioc);
+    while (m->writing) {
+      timer.expires_after(std::chrono::milliseconds(1));
+      co_await timer.async_wait(use_tuple);
+    }
+    beast::error_code ignored;
+    beast::get_lowest_layer(m->ws).socket().close(ignored);
+  }
+
+  asio::awaitable<void> trickle(std::string room_hex, std::uint16_t id, std::vector<std::string> frames,
+                                std::chrono::milliseconds every, std::size_t count) {
+    asio::steady_timer timer(ioc);
+    for (std::size_t i = 0; i < count; ++i) {
+      timer.expires_after(every);
+      auto [ec] = co_await timer.async_wait(use_tuple);
+      if (ec) co_return;
+      auto m = find_member(room_hex, id);
+      if (!m) co_return;
+      enqueue(m, {Outgoing::Kind::Binary, frames[i % frames.size()]});
+    }
   }
 
   void leave(const std::string& room_hex, const std::shared_ptr<Member>& m) {
@@ -693,6 +751,51 @@ bool RelayServer::send_raw_to_member(const std::string& room_hex, std::uint16_t 
     if (!m) return false;
     s.enqueue(m, {Outgoing::Kind::Raw, std::move(bytes)});
     return true;
+  });
+}
+
+void RelayServer::set_forwarding(Forwarding forwarding) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->forwarding = forwarding;
+}
+
+void RelayServer::set_forward_delay(std::chrono::milliseconds delay) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->forward_delay = delay;
+}
+
+bool RelayServer::trickle_stored(const std::string& room_hex, std::uint16_t relay_id, std::chrono::milliseconds every,
+                                 std::size_t count) {
+  Impl& s = *impl_;
+  if (!s.running) return false;
+  return s.on_server_thread([&]() {
+    std::vector<std::string> frames;
+    if (const auto it = s.stored.find(room_hex); it != s.stored.end())
+      for (const auto& [to, frame] : it->second)
+        if (to == relay_id) frames.push_back(frame);
+    if (frames.empty()) return false;
+    s.spawn(s.trickle(room_hex, relay_id, std::move(frames), every, count));
+    return true;
+  });
+}
+
+bool RelayServer::drop_member(const std::string& room_hex, std::uint16_t relay_id) {
+  Impl& s = *impl_;
+  if (!s.running) return false;
+  return s.on_server_thread([&]() {
+    auto m = s.find_member(room_hex, relay_id);
+    if (!m) return false;
+    s.spawn(s.drop_when_written(std::move(m)));
+    return true;
+  });
+}
+
+std::vector<ClosedMember> RelayServer::closed_members(const std::string& room_hex) const {
+  Impl& s = *impl_;
+  if (!s.running) return {};
+  return s.on_server_thread([&]() {
+    const auto it = s.closed.find(room_hex);
+    return it == s.closed.end() ? std::vector<ClosedMember>{} : it->second;
   });
 }
 

@@ -21,6 +21,7 @@
 // safe to call from any thread.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -62,6 +63,17 @@ struct ScriptedReply {
 
 enum class MessageKind { Binary, Text, Ping, Close };
 
+// What the relay does with the members' relay frames (tests only): forward
+// them, drop them, or keep them without forwarding (for trickle_stored).
+enum class Forwarding { Forward, Drop, Store };
+
+// How a member's connection ended, as the relay saw it: the code of the
+// member's close frame, or 1006 when the connection ended without one.
+struct ClosedMember {
+  std::uint16_t relay_id = 0;
+  std::uint16_t code = 0;
+};
+
 class RelayServer {
  public:
   explicit RelayServer(RelayConfig config);
@@ -94,6 +106,23 @@ class RelayServer {
   bool send_raw_to_member(const std::string& room_hex, std::uint16_t relay_id, std::string bytes);
   // Members currently connected to a room (0 for an unknown room).
   std::size_t member_count(const std::string& room_hex) const;
+
+  // --- misbehaviour on command (tests only)
+  // What happens to the relay frames that arrive from now on (forwarding by
+  // default). Stored frames keep their sender and recipient.
+  void set_forwarding(Forwarding forwarding);
+  // Forwards every frame this long after it arrived (0: at once).
+  void set_forward_delay(std::chrono::milliseconds delay);
+  // Sends the frames stored for `relay_id` in this room to it again, one
+  // every `every`, in turn, `count` in all (fewer when the member leaves);
+  // false when nothing is stored for it.
+  bool trickle_stored(const std::string& room_hex, std::uint16_t relay_id, std::chrono::milliseconds every,
+                      std::size_t count);
+  // Closes a member's TCP connection at once, without a close frame or a TLS
+  // shutdown (after send_raw_to_member: in the middle of a frame).
+  bool drop_member(const std::string& room_hex, std::uint16_t relay_id);
+  // How the members' connections ended, in the order they ended.
+  std::vector<ClosedMember> closed_members(const std::string& room_hex) const;
 
  private:
   struct Impl;
