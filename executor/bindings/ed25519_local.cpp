@@ -62,10 +62,12 @@ extern "C" ResultFFI velto_ed25519_get_export_id(ConstStr secret_share, HeapStri
 extern "C" ResultFFI velto_ed25519_offline_export_full_private_key(ConstStrArray shares, HeapString* out) {
   return ffi::guarded([&]() -> ResultFFI {
     // A null array is no share at all, whatever its count.
-    const std::span<const ConstStr> texts = ffi::optional_text_array_arg(shares.ptr, shares.count);
+    auto texts = ffi::optional_text_array_arg(shares.ptr, shares.count, FfiErrorKind::InvalidSecretShare,
+                                              kMaxNumberOfParties);
+    if (!texts) return ffi::refuse(std::move(texts.error()));
     std::vector<Ed25519StorableSecretShare> decoded;
-    decoded.reserve(texts.size());
-    for (const ConstStr& text : texts) {
+    decoded.reserve(texts->size());
+    for (const ConstStr& text : *texts) {
       auto share = ffi::ed25519_share_arg(text);
       if (!share) return ffi::refuse(std::move(share.error()));
       decoded.push_back(std::move(*share));

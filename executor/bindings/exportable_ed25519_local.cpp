@@ -39,7 +39,10 @@ extern "C" ResultFFI velto_exportable_ed25519_offline_export_full_private_key(Co
     // A null array reads as none; the first share that does not decode
     // refuses the call.
     std::vector<velto::frost::ExportableEd25519KeyShare> records;
-    for (const ConstStr& text : ffi::optional_text_array_arg(shares.ptr, shares.count)) {
+    auto texts = ffi::optional_text_array_arg(shares.ptr, shares.count, FfiErrorKind::InvalidSecretShare,
+                                              kMaxNumberOfParties);
+    if (!texts) return ffi::refuse(std::move(texts.error()));
+    for (const ConstStr& text : *texts) {
       auto share = ffi::exportable_ed25519_share_arg(text);
       if (!share) return ffi::refuse(std::move(share.error()));
       records.push_back(std::move(share->key_share));
