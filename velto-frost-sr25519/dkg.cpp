@@ -4,46 +4,13 @@
 #include <cstddef>
 
 #include "crypto/ristretto_msm.hpp"
+#include "velto-frost-ed25519/collect.hpp"
 #include "velto-frost-ed25519/lagrange.hpp"
 #include "velto-frost-sr25519/hashes.hpp"
-#include "velto-mpc-infra/buffered_poll.hpp"
 
 namespace velto::frost {
 
 namespace asio = boost::asio;
-
-namespace {
-
-// Both collections: one decoded message per awaited party, whose sender field
-// must name the transport sender.
-template <class M>
-asio::awaitable<std::expected<std::vector<M>, Sr25519KeygenRunError>> collect_round(ProtocolExecutor& executor,
-                                                                                    std::span<const PartyId> awaited) {
-  std::vector<M> out;
-  out.reserve(awaited.size());
-  auto poll = BufferedPoll::start(executor, awaited);
-  for (;;) {
-    auto item = co_await poll.next<M>();
-    if (!item) co_return std::unexpected(Sr25519KeygenRunError::communication(std::move(item.error())));
-    if (!*item) break;
-    if ((*item)->value.sender != (*item)->sender) {
-      co_return std::unexpected(Sr25519KeygenRunError::malicious((*item)->sender));
-    }
-    out.push_back(std::move((*item)->value));
-  }
-  co_return out;
-}
-
-// The peers of the executor, ascending.
-std::vector<PartyId> peers_of(const ProtocolExecutor& executor) {
-  std::vector<PartyId> out;
-  out.reserve(executor.parties().size());
-  for (const PartyId id : executor.parties())
-    if (id != executor.my_party_id()) out.push_back(id);
-  return out;
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // The local steps.
@@ -199,12 +166,12 @@ crypto::EdScalar sr25519_weighted_share(const Sr25519KeyShare& share, std::span<
 
 asio::awaitable<std::expected<std::vector<Sr25519DkgRound1Message>, Sr25519KeygenRunError>> sr25519_collect_round1(
     ProtocolExecutor& executor, std::span<const PartyId> awaited) {
-  co_return co_await collect_round<Sr25519DkgRound1Message>(executor, awaited);
+  co_return co_await frost_collect_named<Sr25519KeygenRunError>(executor, awaited, &Sr25519DkgRound1Message::sender);
 }
 
 asio::awaitable<std::expected<std::vector<Sr25519DkgRound2Message>, Sr25519KeygenRunError>> sr25519_collect_round2(
     ProtocolExecutor& executor, std::span<const PartyId> awaited) {
-  co_return co_await collect_round<Sr25519DkgRound2Message>(executor, awaited);
+  co_return co_await frost_collect_named<Sr25519KeygenRunError>(executor, awaited, &Sr25519DkgRound2Message::sender);
 }
 
 asio::awaitable<std::expected<Sr25519DkgRoundsOutput, Sr25519KeygenRunError>> sr25519_dkg_rounds(
@@ -220,8 +187,7 @@ asio::awaitable<std::expected<Sr25519DkgRoundsOutput, Sr25519KeygenRunError>> sr
   if (auto sent = executor.send_to_all(state.message); !sent) {
     co_return std::unexpected(Sr25519KeygenRunError::communication(std::move(sent.error())));
   }
-  const std::vector<PartyId> peers = peers_of(executor);
-  auto round1 = co_await sr25519_collect_round1(executor, peers);
+  auto round1 = co_await sr25519_collect_round1(executor, executor.parties());
   if (!round1) co_return std::unexpected(std::move(round1.error()));
   if (auto checked = sr25519_dkg_verify_round1(state, std::move(*round1)); !checked) {
     co_return std::unexpected(sr25519_to_run_error(std::move(checked.error())));
@@ -232,7 +198,7 @@ asio::awaitable<std::expected<Sr25519DkgRoundsOutput, Sr25519KeygenRunError>> sr
       co_return std::unexpected(Sr25519KeygenRunError::communication(std::move(sent.error())));
     }
   }
-  auto round2 = co_await sr25519_collect_round2(executor, peers);
+  auto round2 = co_await sr25519_collect_round2(executor, executor.parties());
   if (!round2) co_return std::unexpected(std::move(round2.error()));
   Sr25519DkgRoundsOutput out(std::move(state), std::move(*round2));
   co_return std::move(out);

@@ -6,7 +6,7 @@
 
 #include "velto-frost-ed25519/lagrange.hpp"
 #include "velto-frost-sr25519/hashes.hpp"
-#include "velto-mpc-infra/buffered_poll.hpp"
+#include "velto-frost-ed25519/collect.hpp"
 
 namespace velto::frost {
 
@@ -30,23 +30,14 @@ asio::awaitable<std::expected<std::optional<crypto::EdScalar>, Sr25519ExtractRun
     co_return std::optional<crypto::EdScalar>{};
   }
 
-  crypto::EdScalar x = std::move(weighted);
-  std::size_t received = 0;
-  {
-    auto poll = BufferedPoll::start(executor, parties);
-    for (;;) {
-      auto item = co_await poll.next<Sr25519ExportMessage>();
-      if (!item) co_return std::unexpected(Run::communication(std::move(item.error())));
-      if (!*item) break;
-      if ((*item)->value.from != (*item)->sender) co_return std::unexpected(Run::malicious((*item)->sender));
-      x += (*item)->value.share;
-      ++received;
-    }
-  }
-  if (received + 1 != share.threshold) {
-    panic("assertion `left == right` failed\n  left: " + std::to_string(received + 1) +
+  auto received = co_await frost_collect_named<Run>(executor, parties, &Sr25519ExportMessage::from);
+  if (!received) co_return std::unexpected(std::move(received.error()));
+  if (received->size() + 1 != share.threshold) {
+    panic("assertion `left == right` failed\n  left: " + std::to_string(received->size() + 1) +
           "\n right: " + std::to_string(share.threshold));
   }
+  crypto::EdScalar x = std::move(weighted);
+  for (const Sr25519ExportMessage& m : *received) x += m.share;
   if (!(crypto::RistrettoPoint::base_mul(x) == share.group_key)) {
     co_return std::unexpected(Run::inner(Sr25519ExtractError::ReceivedInvalidPrivateKey{}));
   }

@@ -6,6 +6,7 @@
 
 #include "crypto/ristretto_msm.hpp"
 #include "velto-frost-ed25519/lagrange.hpp"
+#include "velto-frost-ed25519/collect.hpp"
 #include "velto-mpc-infra/buffered_poll.hpp"
 
 namespace velto::frost {
@@ -78,18 +79,9 @@ asio::awaitable<std::expected<crypto::ByteArray<64>, Sr25519SignRunError>> sr255
                                      crypto::RistrettoPoint::base_mul(nonces->binding), me};
   if (auto sent = executor.send_to_all(own); !sent) co_return std::unexpected(Run::communication(std::move(sent.error())));
 
-  std::vector<Sr25519SigningCommitment> list;
-  list.reserve(signers);
-  {
-    auto poll = BufferedPoll::start(executor, executor.parties());
-    for (;;) {
-      auto item = co_await poll.next<Sr25519SigningCommitment>();
-      if (!item) co_return std::unexpected(Run::communication(std::move(item.error())));
-      if (!*item) break;
-      if ((*item)->value.id != (*item)->sender) co_return std::unexpected(Run::malicious((*item)->sender));
-      list.push_back((*item)->value);
-    }
-  }
+  auto received = co_await frost_collect_named<Run>(executor, executor.parties(), &Sr25519SigningCommitment::id);
+  if (!received) co_return std::unexpected(std::move(received.error()));
+  std::vector<Sr25519SigningCommitment> list = std::move(*received);
   for (const Sr25519SigningCommitment& entry : list) {
     if (entry.id == me) panic("We shouldn't have our own message in the list");
   }
