@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 
 #include "crypto/merlin.hpp"
 #include "crypto/secret.hpp"
@@ -17,11 +16,6 @@ constexpr std::size_t kTagCount = 6;
 // One process-wide slot per tag; it goes from empty to its state once and
 // the state then lives as long as the process.
 std::array<std::atomic<const crypto::Sha512*>, kTagCount> g_prepared{};
-
-crypto::EdScalar digest_to_scalar(const crypto::Sha512& state) {
-  crypto::SecretArray<64> digest(state.finalize());
-  return crypto::EdScalar::from_bytes_wide(digest.array());
-}
 
 }  // namespace
 
@@ -44,16 +38,8 @@ std::string_view sr25519_hash_tag(Sr25519HashTag tag) noexcept {
 }
 
 const crypto::Sha512& sr25519_prepared_state(Sr25519HashTag tag) {
-  auto& slot = g_prepared[static_cast<std::size_t>(tag)];
-  if (const crypto::Sha512* ready = slot.load(std::memory_order_acquire)) return *ready;
-  auto fresh = std::make_unique<crypto::Sha512>();
-  fresh->update(crypto::as_bytes(kSr25519CiphersuitePrefix)).update(crypto::as_bytes(sr25519_hash_tag(tag)));
-  const crypto::Sha512* expected = nullptr;
-  if (slot.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel, std::memory_order_acquire)) {
-    return *fresh.release();
-  }
-  // Another thread published first; ours is freed on return.
-  return *expected;
+  return frost_prepared_sha512(g_prepared[static_cast<std::size_t>(tag)], kSr25519CiphersuitePrefix,
+                               sr25519_hash_tag(tag));
 }
 
 crypto::EdScalar sr25519_id_scalar(PartyId id) noexcept { return frost_id_scalar(id); }
@@ -63,13 +49,13 @@ crypto::EdScalar sr25519_hash_coeff(const crypto::ByteArray<32>& context, crypto
                                     const crypto::EdScalar& a0) {
   crypto::Sha512 h = sr25519_prepared_state(Sr25519HashTag::Coeff);
   h.update(context).update(random).update(a0.as_span());
-  return digest_to_scalar(h);
+  return frost_hash_to_scalar(h);
 }
 
 crypto::EdScalar sr25519_hash_nonce(std::initializer_list<crypto::ByteSpan> parts) {
   crypto::Sha512 h = sr25519_prepared_state(Sr25519HashTag::Nonce);
   for (const crypto::ByteSpan part : parts) h.update(part);
-  return digest_to_scalar(h);
+  return frost_hash_to_scalar(h);
 }
 
 crypto::EdScalar sr25519_hash_podl(PartyId id, const crypto::ByteArray<32>& context,
@@ -77,7 +63,7 @@ crypto::EdScalar sr25519_hash_podl(PartyId id, const crypto::ByteArray<32>& cont
                                    const crypto::RistrettoPoint& proof_point) {
   crypto::Sha512 h = sr25519_prepared_state(Sr25519HashTag::Podl);
   h.update(sr25519_id_bytes(id)).update(context).update(constant_commitment.to_bytes()).update(proof_point.to_bytes());
-  return digest_to_scalar(h);
+  return frost_hash_to_scalar(h);
 }
 
 crypto::ByteArray<64> sr25519_hash_msg(crypto::ByteSpan message) {
@@ -104,7 +90,7 @@ Sr25519BindingFactorHasher::Sr25519BindingFactorHasher(const crypto::RistrettoPo
 crypto::EdScalar Sr25519BindingFactorHasher::factor(PartyId id) const noexcept {
   crypto::Sha512 h = state_;
   h.update(sr25519_id_bytes(id));
-  return digest_to_scalar(h);
+  return frost_hash_to_scalar(h);
 }
 
 crypto::EdScalar sr25519_signing_challenge(const crypto::RistrettoPoint& group_key, const crypto::RistrettoPoint& r,
