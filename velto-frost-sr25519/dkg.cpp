@@ -50,10 +50,7 @@ Sr25519DkgState sr25519_dkg_state_from_draws(const crypto::ByteArray<32>& contex
 }
 
 crypto::EdScalar sr25519_polynomial_eval(std::span<const crypto::EdScalar> coefficients, PartyId x) {
-  const crypto::EdScalar xs = sr25519_id_scalar(x);
-  crypto::EdScalar acc;
-  for (auto it = coefficients.rbegin(); it != coefficients.rend(); ++it) acc = acc * xs + *it;
-  return acc;
+  return frost_polynomial_eval(coefficients, x);
 }
 
 std::expected<void, Sr25519KeygenError> sr25519_dkg_verify_round1(Sr25519DkgState& state,
@@ -87,47 +84,13 @@ std::expected<void, Sr25519KeygenError> sr25519_dkg_verify_round1(Sr25519DkgStat
 
 std::expected<Sr25519KeyShare, Sr25519KeygenError> sr25519_dkg_finalize(
     const Sr25519DkgState& state, std::vector<Sr25519DkgRound2Message> shares) {
-  if (shares.size() + 1 != state.num_parties) {
-    return std::unexpected(Sr25519KeygenError::IncorrectNumberOfMessages{});
-  }
-  if (shares.size() != state.peer_round1.size()) panic("The round-1 check leaves n - 1 messages. Bug!");
-  std::sort(shares.begin(), shares.end(),
-            [](const Sr25519DkgRound2Message& a, const Sr25519DkgRound2Message& b) { return a.sender < b.sender; });
-
-  // The powers 1, i, i², … i^(t−1) weight one dealer's commitments.
-  std::vector<crypto::EdScalar> powers;
-  powers.reserve(state.threshold);
-  const crypto::EdScalar x_own = sr25519_id_scalar(state.own_id);
-  powers.push_back(crypto::EdScalar::one());
-  for (std::size_t k = 1; k < state.threshold; ++k) powers.push_back(powers.back() * x_own);
-  std::vector<crypto::RistrettoPoint> points;
-  points.reserve(state.threshold);
-
-  crypto::EdScalar secret = sr25519_polynomial_eval(state.coefficients, state.own_id);
-  for (std::size_t pos = 0; pos < shares.size(); ++pos) {
-    const Sr25519DkgRound2Message& share = shares[pos];
-    const Sr25519DkgRound1Message& dealer = state.peer_round1[pos];
-    // A share meant for another party is the sender's fault, not ours.
-    if (share.recipient != state.own_id) {
-      return std::unexpected(Sr25519KeygenError::ReceivedMaliciousdData{share.sender});
-    }
-    if (share.sender != dealer.sender) return std::unexpected(Sr25519KeygenError::IncorrectNumberOfMessages{});
-    points.clear();
-    points.push_back(dealer.constant_commitment);
-    points.insert(points.end(), dealer.commitments.begin(), dealer.commitments.end());
-    const crypto::RistrettoPoint expected = crypto::ristretto_multi_mul_public(powers, points);
-    if (!(expected == crypto::RistrettoPoint::base_mul(share.share))) {
-      return std::unexpected(Sr25519KeygenError::ReceivedMaliciousdData{share.sender});
-    }
-    secret += share.share;
-  }
-
-  crypto::RistrettoPoint group_key = crypto::RistrettoPoint::base_mul(state.coefficients.front());
-  for (const Sr25519DkgRound1Message& dealer : state.peer_round1) group_key += dealer.constant_commitment;
-
+  auto combined = frost_dkg_combine<Sr25519KeygenError>(
+      std::span<const crypto::EdScalar>(state.coefficients), std::span<const Sr25519DkgRound1Message>(state.peer_round1),
+      state.own_id, state.threshold, state.num_parties, std::move(shares), &crypto::ristretto_multi_mul_public);
+  if (!combined) return std::unexpected(std::move(combined.error()));
   return Sr25519KeyShare{
-      .group_key = group_key,
-      .secret_share = std::move(secret),
+      .group_key = combined->group_key,
+      .secret_share = std::move(combined->secret_share),
       .own_id = state.own_id,
       .num_parties = state.num_parties,
       .threshold = state.threshold,

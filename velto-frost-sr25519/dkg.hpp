@@ -38,6 +38,7 @@
 #include "sised/ed25519_codec.hpp"
 #include "sised/party_id.hpp"
 #include "sised/ristretto255_codec.hpp"
+#include "velto-frost-ed25519/dkg.hpp"
 #include "velto-frost-sr25519/error.hpp"
 #include "velto-frost-sr25519/keyshare.hpp"
 #include "velto-mpc-infra/executor.hpp"
@@ -58,13 +59,9 @@ struct Sr25519DkgRound1Message {
 };
 VELTO_SISED_RECORD(Sr25519DkgRound1Message, proof_point, proof_response, constant_commitment, commitments, sender)
 
-// Round 2, to one party: the dealer's polynomial at the recipient's id.
-struct Sr25519DkgRound2Message {
-  PartyId sender;
-  PartyId recipient;
-  crypto::EdScalar share;
-};
-VELTO_SISED_RECORD(Sr25519DkgRound2Message, sender, recipient, share)
+// Round 2, to one party: the dealer's polynomial at the recipient's id
+// (sender ‖ recipient ‖ f_i(j), as in the Ed25519 key generation).
+using Sr25519DkgRound2Message = FrostDkgRound2Message;
 
 // One run's private state. The coefficients wipe themselves.
 struct Sr25519DkgState {
