@@ -5,13 +5,13 @@
 #include "velto-mpc-infra/async/asio.hpp"
 
 #include <cstddef>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "executor/exportable_ed25519/operations.hpp"
@@ -25,14 +25,6 @@ namespace {
 
 using Run = VersionedHandlers<ExportableEd25519StorableSecretShare>;
 
-ExecutorFailure too_many_parties(std::size_t n) {
-  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(n)}});
-}
-
-ExecutorFailure own_party_missing(const noise::PublicKey& own) {
-  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::CurrentPartyMissingInRemainingParties{own}});
-}
-
 // The keygen-type join of the party set `keygen_ids` (n = its size) with the
 // operation name bound after the driver's counts.
 boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(server_tools::HostAuthority host,
@@ -42,11 +34,13 @@ boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(serv
                                                                             std::uint16_t t,
                                                                             std::string_view operation,
                                                                             RelayTimings timings) {
-  const std::size_t n = keygen_ids.size();
-  if (n > kMaxNumberOfParties) co_return std::unexpected(too_many_parties(n));
+  // The set holds the own key (listed or added by the caller), so it is never
+  // empty.
+  auto n = check_party_set_size(keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
   std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
   auto driven = co_await drive_keygen_type<ExportableEd25519StorableSecretShare>(
-      std::move(host), room, std::move(own), std::move(keys), static_cast<std::uint16_t>(n), t, operation, timings);
+      std::move(host), room, std::move(own), std::move(keys), *n, t, operation, timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
   driven->session.setup.session_hasher().update(crypto::as_bytes(operation));
@@ -81,15 +75,12 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refre
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_remaining_party_body(
     ExportableShareArgs args) {
   const ExportableEd25519StorableSecretShare& share = args.share;
-  const noise::PublicKey& own = share.transport_keypair.public_key();
-  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+  if (auto listed = check_own_party_listed(share.transport_keypair.public_key(), args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
 
   // The parties of the current set that stay, by their current ids.
-  std::map<noise::PublicKey, PartyId> old_ids;
-  for (const auto& [id, key] : share.partyid_pubkey_map) old_ids.insert_or_assign(key, id);
-  std::vector<PartyId> dealers;
-  for (const auto& [key, id] : old_ids)
-    if (args.keygen_ids.contains(key)) dealers.push_back(id);
+  std::vector<PartyId> dealers = remaining_party_ids(share.partyid_pubkey_map, args.keygen_ids);
   const std::uint16_t old_threshold = share.key_share.key_share.threshold;
   if (dealers.size() < old_threshold) {
     co_return std::unexpected(ExecutorFailure(
@@ -115,8 +106,9 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_resha
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(
     ExportableIdentityArgs args) {
-  const noise::PublicKey own = args.own.public_key();
-  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+  if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
 
   auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
                                          args.t, kExportableReshareOp, args.timings);
