@@ -74,9 +74,9 @@ HandlerFuture<SeedOutcome> exportable_export_handler(ProtocolExecutor root,
   co_return SeedOutcome(std::move(*key));
 }
 
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(ExportableShareArgs args) {
-  if (!args.export_to) panic("the export function always names a receiver");
-  const noise::PublicKey export_to = *args.export_to;
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(
+    ExportArgs<ExportableEd25519StorableSecretShare> args) {
+  const noise::PublicKey export_to = args.export_to;
   const std::optional<PartyId> receiver = party_of_key(args.share.partyid_pubkey_map, export_to);
   if (!receiver) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{export_to}}));

@@ -27,7 +27,7 @@ crypto::ByteArray<2> le16(std::uint16_t v) {
 }
 
 template <class Handler>
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> keygen_body(ExportableIdentityArgs args,
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> keygen_body(KeygenArgs args,
                                                                             Handler handler) {
   std::vector<noise::PublicKey> keygen_ids(args.keygen_ids.begin(), args.keygen_ids.end());
   auto driven = co_await drive_keygen_type<frost::ExportableEd25519KeyShare>(
@@ -81,13 +81,11 @@ KeyShareFuture exportable_receive_key_handler(ProtocolExecutor root, std::uint16
   co_return std::move(*key);
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(
-    ExportableIdentityArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(KeygenArgs args) {
   return keygen_body(std::move(args), &exportable_sample_key_handler);
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(
-    ExportableIdentityArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(KeygenArgs args) {
   return keygen_body(std::move(args), &exportable_receive_key_handler);
 }
 

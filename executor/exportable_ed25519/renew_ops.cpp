@@ -58,7 +58,8 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> dispatch_renewal
 
 }  // namespace
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(ExportableShareArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(
+    ShareArgs<ExportableEd25519StorableSecretShare> args) {
   auto driven = co_await exportable_detail::join_share_parties<ExportableEd25519StorableSecretShare>(
       args, kExportableRefreshOp);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
@@ -73,7 +74,7 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refre
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_remaining_party_body(
-    ExportableShareArgs args) {
+    ReshareRemainingArgs<ExportableEd25519StorableSecretShare> args) {
   const ExportableEd25519StorableSecretShare& share = args.share;
   if (auto listed = check_own_party_listed(share.transport_keypair.public_key(), args.keygen_ids); !listed) {
     co_return std::unexpected(std::move(listed.error()));
@@ -105,38 +106,38 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_resha
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(
-    ExportableIdentityArgs args) {
+    IdentityArgs args) {
   if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
     co_return std::unexpected(std::move(listed.error()));
   }
 
   auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
-                                         args.t, kExportableReshareOp, args.timings);
+                                         args.threshold, kExportableReshareOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_reshare_new_party_handler(std::move(root), t); };
+  auto latest = [t = args.threshold](ProtocolExecutor root) { return exportable_reshare_new_party_handler(std::move(root), t); };
   auto run = std::move(*driven);
   co_return co_await dispatch_renewal(std::move(run), std::move(latest));
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_recipient_body(
-    ExportableIdentityArgs args) {
+    IdentityArgs args) {
   args.keygen_ids.insert(args.own.public_key());
   auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
-                                         args.t, kExportableImportOp, args.timings);
+                                         args.threshold, kExportableImportOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_import_recipient_handler(std::move(root), t); };
+  auto latest = [t = args.threshold](ProtocolExecutor root) { return exportable_import_recipient_handler(std::move(root), t); };
   auto run = std::move(*driven);
   co_return co_await dispatch_renewal(std::move(run), std::move(latest));
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_importer_body(
     ExportableImporterArgs args) {
-  ExportableIdentityArgs& id = args.identity;
+  IdentityArgs& id = args.identity;
   id.keygen_ids.insert(id.own.public_key());
-  auto driven = co_await join_keygen_ids(std::move(id.host), id.room, std::move(id.own), id.keygen_ids, id.t,
+  auto driven = co_await join_keygen_ids(std::move(id.host), id.room, std::move(id.own), id.keygen_ids, id.threshold,
                                          kExportableImportOp, id.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = id.t, seed = std::move(args.seed)](ProtocolExecutor root) mutable {
+  auto latest = [t = id.threshold, seed = std::move(args.seed)](ProtocolExecutor root) mutable {
     return exportable_import_importer_handler(std::move(root), t, std::move(seed));
   };
   auto run = std::move(*driven);

@@ -25,7 +25,7 @@ bool own_entry_matches(const ExportableEd25519StorableSecretShare& share) {
 
 }  // namespace
 
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableShareArgs args) {
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableSignArgs args) {
   if (!own_entry_matches(args.share)) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InvalidKeyShare{}}));
   }
