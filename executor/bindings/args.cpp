@@ -87,4 +87,36 @@ std::expected<std::vector<std::uint32_t>, FfiError> derivation_path_arg(U32Array
   return u32_array_arg(path.ptr, path.count, FfiErrorKind::InvalidDerivationElement, kMaxDerivationPathLength);
 }
 
+std::expected<KeygenArgs, FfiError> keygen_args(std::uint16_t n, std::uint16_t t, ConstStr keygen_secret,
+                                                ConstStr room_uuid, ConstStr host_url, ConstStrArray keygen_ids) {
+  auto host = host_arg(host_url);
+  if (!host) return std::unexpected(std::move(host.error()));
+  auto room = room_arg(room_uuid);
+  if (!room) return std::unexpected(std::move(room.error()));
+  auto parties = party_count_arg(n);
+  if (!parties) return std::unexpected(std::move(parties.error()));
+  auto threshold = party_count_arg(t);
+  if (!threshold) return std::unexpected(std::move(threshold.error()));
+  auto own = keygen_secret_arg(keygen_secret);
+  if (!own) return std::unexpected(std::move(own.error()));
+  auto ids = optional_keygen_ids_arg(keygen_ids);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return KeygenArgs(std::move(*host), *room, *parties, *threshold, std::move(*own), std::move(*ids));
+}
+
+std::expected<IdentityArgs, FfiError> identity_args(std::uint16_t threshold, ConstStr keygen_secret,
+                                                    ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url) {
+  auto host = host_arg(host_url);
+  if (!host) return std::unexpected(std::move(host.error()));
+  auto room = room_arg(room_uuid);
+  if (!room) return std::unexpected(std::move(room.error()));
+  auto t = party_count_arg(threshold);
+  if (!t) return std::unexpected(std::move(t.error()));
+  auto own = keygen_secret_arg(keygen_secret);
+  if (!own) return std::unexpected(std::move(own.error()));
+  auto ids = optional_keygen_ids_arg(keygen_ids);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return IdentityArgs(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
+}
+
 }  // namespace velto::executor::ffi

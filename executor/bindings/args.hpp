@@ -1,6 +1,7 @@
 // The argument decoders shared by the asynchronous functions of every scheme,
-// each refusing under its own code (see velto.h), and the task object that
-// carries the decoded arguments into an operation body.
+// each refusing under its own code (see velto.h), the argument lists those
+// functions share, and the task object that carries the decoded arguments
+// into an operation body.
 #pragma once
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "executor/bindings/keygen.hpp"
 #include "executor/bindings/c_api.hpp"
 #include "executor/bindings/velto.h"
+#include "executor/common/operation_args.hpp"
 #include "executor/ed25519_share.hpp"
 #include "executor/error.hpp"
 #include "noise-kk/keys.hpp"
@@ -76,28 +79,76 @@ OperationTask<Args, Body> operation_task(Args args) {
   return OperationTask<Args, Body>(std::move(args));
 }
 
-// The function of a party that takes part in a reshare or an import with its
-// keygen identity alone (every scheme has two: a new party of a reshare and
-// a recipient of an import): host (-2), room (-1), threshold (-6), keygen
-// secret (-9), keygen ids (-10, a null array being none), then the task of
-// `Body` on Args(host, room, threshold, key pair, ids).
-template <class Args, auto Body>
-ResultFFI identity_operation(uint16_t threshold, ConstStr keygen_secret, ConstStrArray keygen_ids, ConstStr room_uuid,
-                             ConstStr host_url, DoubleCallback callback, void* context) {
-  return guarded([&]() -> ResultFFI {
-    auto host = host_arg(host_url);
-    if (!host) return refuse(std::move(host.error()));
-    auto room = room_arg(room_uuid);
-    if (!room) return refuse(std::move(room.error()));
-    auto t = party_count_arg(threshold);
-    if (!t) return refuse(std::move(t.error()));
-    auto own = keygen_secret_arg(keygen_secret);
-    if (!own) return refuse(std::move(own.error()));
-    auto ids = optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return refuse(std::move(ids.error()));
-    Args args(std::move(*host), *room, *t, std::move(*own), std::move(*ids));
-    return spawn_operation(callback, context, operation_task<Body>(std::move(args)));
-  });
+// Starts the task of `Body` on decoded arguments, or refuses the call with
+// the refusal of the first argument that failed.
+template <auto Body, class Args, class Callback>
+ResultFFI start_operation(std::expected<Args, FfiError> args, Callback callback, void* context) {
+  if (!args) return refuse(std::move(args.error()));
+  return spawn_operation(callback, context, operation_task<Body>(std::move(*args)));
+}
+
+// The argument lists that the functions of every scheme share, decoded in
+// their fixed order (host first, room second); the first refusal wins. A
+// share is decoded by `DecodeShare` (ecdsa_share_arg, ed25519_share_arg or
+// exportable_ed25519_share_arg).
+
+// Key generation: host (-2), room (-1), n (-6), t (-6), keygen secret (-9),
+// keygen ids (-10, a null array being none).
+std::expected<KeygenArgs, FfiError> keygen_args(std::uint16_t n, std::uint16_t t, ConstStr keygen_secret,
+                                                ConstStr room_uuid, ConstStr host_url, ConstStrArray keygen_ids);
+
+// A party that takes part in a reshare or an import with its keygen identity
+// alone (and the importer, whose key follows): host (-2), room (-1),
+// threshold (-6), keygen secret (-9), keygen ids (-10, a null array being
+// none).
+std::expected<IdentityArgs, FfiError> identity_args(std::uint16_t threshold, ConstStr keygen_secret,
+                                                    ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url);
+
+template <auto DecodeShare>
+using DecodedShare = typename std::invoke_result_t<decltype(DecodeShare), ConstStr>::value_type;
+
+// Refresh: host (-2), room (-1), share (-3).
+template <auto DecodeShare>
+std::expected<ShareArgs<DecodedShare<DecodeShare>>, FfiError> share_args(ConstStr host_url, ConstStr room_uuid,
+                                                                         ConstStr secret_share) {
+  auto host = host_arg(host_url);
+  if (!host) return std::unexpected(std::move(host.error()));
+  auto room = room_arg(room_uuid);
+  if (!room) return std::unexpected(std::move(room.error()));
+  auto share = DecodeShare(secret_share);
+  if (!share) return std::unexpected(std::move(share.error()));
+  return ShareArgs<DecodedShare<DecodeShare>>(std::move(*host), *room, std::move(*share));
+}
+
+// Export: host (-2), room (-1), share (-3), the receiver's keygen id (-10).
+template <auto DecodeShare>
+std::expected<ExportArgs<DecodedShare<DecodeShare>>, FfiError> export_args(ConstStr host_url, ConstStr room_uuid,
+                                                                           ConstStr secret_share, ConstStr export_to) {
+  auto args = share_args<DecodeShare>(host_url, room_uuid, secret_share);
+  if (!args) return std::unexpected(std::move(args.error()));
+  auto receiver = keygen_id_arg(export_to);
+  if (!receiver) return std::unexpected(std::move(receiver.error()));
+  return ExportArgs<DecodedShare<DecodeShare>>(std::move(args->host), args->room, std::move(args->share), *receiver);
+}
+
+// Reshare, remaining party: host (-2), room (-1), new threshold (-6), share
+// (-3), keygen ids (-10, a null array being none).
+template <auto DecodeShare>
+std::expected<ReshareRemainingArgs<DecodedShare<DecodeShare>>, FfiError> reshare_remaining_args(
+    std::uint16_t new_threshold, ConstStr secret_share, ConstStrArray keygen_ids, ConstStr room_uuid,
+    ConstStr host_url) {
+  auto host = host_arg(host_url);
+  if (!host) return std::unexpected(std::move(host.error()));
+  auto room = room_arg(room_uuid);
+  if (!room) return std::unexpected(std::move(room.error()));
+  auto t = party_count_arg(new_threshold);
+  if (!t) return std::unexpected(std::move(t.error()));
+  auto share = DecodeShare(secret_share);
+  if (!share) return std::unexpected(std::move(share.error()));
+  auto ids = optional_keygen_ids_arg(keygen_ids);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return ReshareRemainingArgs<DecodedShare<DecodeShare>>(std::move(*host), *room, *t, std::move(*share),
+                                                         std::move(*ids));
 }
 
 }  // namespace velto::executor::ffi

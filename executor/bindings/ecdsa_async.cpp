@@ -31,7 +31,7 @@ extern "C" ResultFFI velto_ecdsa_keygen(uint16_t n, uint16_t t, ConstStr keygen_
     // Unlike the other functions, keygen refuses a null array with a count.
     auto ids = parse_keygen_ids(keygen_ids.ptr, keygen_ids.count);
     if (!ids) return ffi::refuse(std::move(ids.error()));
-    EcdsaKeygenArgs args(std::move(*host), *room, *parties, *threshold, std::move(*own), std::move(*ids));
+    KeygenArgs args(std::move(*host), *room, *parties, *threshold, std::move(*own), std::move(*ids));
     return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_keygen_body>(std::move(args)));
   });
 }
@@ -60,15 +60,7 @@ extern "C" ResultFFI velto_ecdsa_export_full_private_key(ConstStr secret_share, 
                                                          ConstStr room_uuid, ConstStr host_url,
                                                          SingleCallback callback, void* context) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto share = ffi::ecdsa_share_arg(secret_share);
-    if (!share) return ffi::refuse(std::move(share.error()));
-    auto receiver = ffi::keygen_id_arg(export_to);
-    if (!receiver) return ffi::refuse(std::move(receiver.error()));
-    EcdsaExportArgs args(std::move(*host), *room, std::move(*share), *receiver);
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_export_body>(std::move(args)));
+    return ffi::start_operation<ecdsa_export_body>(
+        ffi::export_args<ffi::ecdsa_share_arg>(host_url, room_uuid, secret_share, export_to), callback, context);
   });
 }

@@ -19,41 +19,27 @@ using namespace velto::executor;
 extern "C" ResultFFI velto_ecdsa_refresh(ConstStr secret_share, DoubleCallback callback, void* context,
                                         ConstStr room_uuid, ConstStr host_url) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto share = ffi::ecdsa_share_arg(secret_share);
-    if (!share) return ffi::refuse(std::move(share.error()));
-    EcdsaRefreshArgs args(std::move(*host), *room, std::move(*share));
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_refresh_body>(std::move(args)));
+    return ffi::start_operation<ecdsa_refresh_body>(
+        ffi::share_args<ffi::ecdsa_share_arg>(host_url, room_uuid, secret_share), callback, context);
   });
 }
 
 extern "C" ResultFFI velto_ecdsa_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret,
                                                   ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
                                                   DoubleCallback callback, void* context) {
-  return ffi::identity_operation<EcdsaReshareNewArgs, ecdsa_reshare_new_party_body>(
-      new_threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
+  return ffi::guarded([&]() -> ResultFFI {
+    return ffi::start_operation<ecdsa_reshare_new_party_body>(
+        ffi::identity_args(new_threshold, keygen_secret, keygen_ids, room_uuid, host_url), callback, context);
+  });
 }
 
 extern "C" ResultFFI velto_ecdsa_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
                                                         ConstStrArray keygen_ids, ConstStr room_uuid,
                                                         ConstStr host_url, DoubleCallback callback, void* context) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto t = ffi::party_count_arg(new_threshold);
-    if (!t) return ffi::refuse(std::move(t.error()));
-    auto share = ffi::ecdsa_share_arg(secret_share);
-    if (!share) return ffi::refuse(std::move(share.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
-    EcdsaReshareRemainingArgs args(std::move(*host), *room, *t, std::move(*share), std::move(*ids));
-    return ffi::spawn_operation(callback, context,
-                                ffi::operation_task<ecdsa_reshare_remaining_party_body>(std::move(args)));
+    return ffi::start_operation<ecdsa_reshare_remaining_party_body>(
+        ffi::reshare_remaining_args<ffi::ecdsa_share_arg>(new_threshold, secret_share, keygen_ids, room_uuid, host_url),
+        callback, context);
   });
 }
 
@@ -61,8 +47,10 @@ extern "C" ResultFFI velto_ecdsa_import_private_key_recipient(uint16_t threshold
                                                              ConstStrArray keygen_ids, ConstStr room_uuid,
                                                              ConstStr host_url, DoubleCallback callback,
                                                              void* context) {
-  return ffi::identity_operation<EcdsaImportRecipientArgs, ecdsa_import_recipient_body>(
-      threshold, keygen_secret, keygen_ids, room_uuid, host_url, callback, context);
+  return ffi::guarded([&]() -> ResultFFI {
+    return ffi::start_operation<ecdsa_import_recipient_body>(
+        ffi::identity_args(threshold, keygen_secret, keygen_ids, room_uuid, host_url), callback, context);
+  });
 }
 
 extern "C" ResultFFI velto_ecdsa_import_private_key_importer(uint16_t threshold, ConstStr private_key,
@@ -71,22 +59,13 @@ extern "C" ResultFFI velto_ecdsa_import_private_key_importer(uint16_t threshold,
                                                             ConstStr chain_code, DoubleCallback callback,
                                                             void* context) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto t = ffi::party_count_arg(threshold);
-    if (!t) return ffi::refuse(std::move(t.error()));
-    auto own = ffi::keygen_secret_arg(keygen_secret);
-    if (!own) return ffi::refuse(std::move(own.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
+    auto identity = ffi::identity_args(threshold, keygen_secret, keygen_ids, room_uuid, host_url);
+    if (!identity) return ffi::refuse(std::move(identity.error()));
     auto key = ffi::private_key_arg(private_key);
     if (!key) return ffi::refuse(std::move(key.error()));
     auto chain = ffi::chain_code_arg(chain_code);
     if (!chain) return ffi::refuse(std::move(chain.error()));
-    EcdsaImportImporterArgs args(std::move(*host), *room, *t, std::move(*own), std::move(*ids), std::move(*key),
-                                 *chain);
+    EcdsaImportImporterArgs args(std::move(*identity), std::move(*key), *chain);
     return ffi::spawn_operation(callback, context, ffi::operation_task<ecdsa_import_importer_body>(std::move(args)));
   });
 }

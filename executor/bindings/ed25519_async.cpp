@@ -16,20 +16,8 @@ extern "C" ResultFFI velto_ed25519_keygen(uint16_t n, uint16_t t, ConstStr keyge
                                           ConstStr host_url, ConstStrArray keygen_ids, DoubleCallback callback,
                                           void* context) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto parties = ffi::party_count_arg(n);
-    if (!parties) return ffi::refuse(std::move(parties.error()));
-    auto threshold = ffi::party_count_arg(t);
-    if (!threshold) return ffi::refuse(std::move(threshold.error()));
-    auto own = ffi::keygen_secret_arg(keygen_secret);
-    if (!own) return ffi::refuse(std::move(own.error()));
-    auto ids = ffi::optional_keygen_ids_arg(keygen_ids);
-    if (!ids) return ffi::refuse(std::move(ids.error()));
-    Ed25519KeygenArgs args(std::move(*host), *room, *parties, *threshold, std::move(*own), std::move(*ids));
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ed25519_keygen_body>(std::move(args)));
+    return ffi::start_operation<ed25519_keygen_body>(
+        ffi::keygen_args(n, t, keygen_secret, room_uuid, host_url, keygen_ids), callback, context);
   });
 }
 
@@ -59,15 +47,7 @@ extern "C" ResultFFI velto_ed25519_export_full_private_key(ConstStr secret_share
                                                            ConstStr room_uuid, ConstStr host_url,
                                                            SingleCallback callback, void* context) {
   return ffi::guarded([&]() -> ResultFFI {
-    auto host = ffi::host_arg(host_url);
-    if (!host) return ffi::refuse(std::move(host.error()));
-    auto room = ffi::room_arg(room_uuid);
-    if (!room) return ffi::refuse(std::move(room.error()));
-    auto share = ffi::ed25519_share_arg(secret_share);
-    if (!share) return ffi::refuse(std::move(share.error()));
-    auto receiver = ffi::keygen_id_arg(export_to);
-    if (!receiver) return ffi::refuse(std::move(receiver.error()));
-    Ed25519ExportArgs args(std::move(*host), *room, std::move(*share), *receiver);
-    return ffi::spawn_operation(callback, context, ffi::operation_task<ed25519_export_body>(std::move(args)));
+    return ffi::start_operation<ed25519_export_body>(
+        ffi::export_args<ffi::ed25519_share_arg>(host_url, room_uuid, secret_share, export_to), callback, context);
   });
 }

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "crypto/error.hpp"
-#include "velto-frost-ed25519/error.hpp"
 
 namespace velto::executor {
 
@@ -13,12 +12,16 @@ std::expected<void, ExecutorFailure> check_threshold_fits(std::uint16_t threshol
     return std::unexpected(
         ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(0)}}));
   }
-  if (threshold > parties) {
-    frost::ReshareError error{
-        frost::ReshareError::ThresholdGreaterThanParties{threshold, static_cast<std::uint16_t>(parties)}};
-    return std::unexpected(box_handler_error(std::move(error)));
+  if (auto within = check_threshold_at_most(threshold, parties); !within) {
+    return std::unexpected(box_handler_error(std::move(within.error())));
   }
   return {};
+}
+
+std::expected<void, frost::ReshareError> check_threshold_at_most(std::uint16_t threshold, std::size_t parties) {
+  if (threshold <= parties) return {};
+  return std::unexpected(
+      frost::ReshareError(frost::ReshareError::ThresholdGreaterThanParties{threshold, static_cast<std::uint16_t>(parties)}));
 }
 
 std::optional<PartyId> party_of_key(const PartyPubkeyMap& map, const noise::PublicKey& key) {

@@ -18,6 +18,7 @@
 #include "executor/error.hpp"
 #include "noise-kk/keys.hpp"
 #include "sised/party_id.hpp"
+#include "velto-frost-ed25519/error.hpp"
 #include "velto-mpc-infra/executor.hpp"
 
 namespace velto::executor {
@@ -27,6 +28,13 @@ namespace velto::executor {
 // threshold (which the argument checks already refuse) is
 // NumberOfPartiesTooHigh(0).
 std::expected<void, ExecutorFailure> check_threshold_fits(std::uint16_t threshold, std::size_t parties);
+
+// threshold <= parties, as the protocol error ThresholdGreaterThanParties
+// ("Threshold {t} is greater than the number of parties {n}"), for a step
+// that reports protocol errors (a protocol task, or a role whose peers report
+// the same check from inside the protocol library). The caller's threshold
+// is at least 1.
+std::expected<void, frost::ReshareError> check_threshold_at_most(std::uint16_t threshold, std::size_t parties);
 
 // The party id under which `key` stands in `map`, if any.
 std::optional<PartyId> party_of_key(const PartyPubkeyMap& map, const noise::PublicKey& key);

@@ -18,7 +18,7 @@ namespace velto::executor {
 
 using ExtractOutcome = std::optional<ecdsa::Xpriv>;
 
-boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(EcdsaExportArgs args) {
+boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(ExportArgs<EcdsaStorableSecretShare> args) {
   const std::optional<PartyId> receiver = party_of_key(args.share.partyid_pubkey_map, args.export_to);
   if (!receiver) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{args.export_to}}));

@@ -25,17 +25,17 @@ constexpr std::string_view kEcdsaImportOp = "ecdsa_import";
 constexpr std::string_view kEcdsaImportLabel = "ECDSA Full Private Key Import";
 
 // The own key added, the count checked, the room joined and the label bound:
-// the run, ready for its handler.
+// the run, ready for its handler. Takes the host, key pair and ids out of
+// `args`.
 boost::asio::awaitable<std::expected<VersionedHandlers<EcdsaStorableSecretShare>, ExecutorFailure>> join_import(
-    server_tools::HostAuthority host, server_tools::RoomUuid room, std::uint16_t threshold, noise::NoiseKeyPair own,
-    KeygenIdSet keygen_ids, RelayTimings timings) {
-  keygen_ids.insert(own.public_key());
-  auto n = check_party_set_size(keygen_ids.size());
+    IdentityArgs& args) {
+  args.keygen_ids.insert(args.own.public_key());
+  auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
-  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
-  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(std::move(host), room, std::move(own),
-                                                                     std::move(keys), *n,
-                                                                     threshold, kEcdsaImportOp, std::move(timings));
+  std::vector<noise::PublicKey> keys(args.keygen_ids.begin(), args.keygen_ids.end());
+  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(std::move(args.host), args.room,
+                                                                     std::move(args.own), std::move(keys), *n,
+                                                                     args.threshold, kEcdsaImportOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaImportLabel));
   co_return std::move(*driven);
@@ -45,14 +45,13 @@ boost::asio::awaitable<std::expected<VersionedHandlers<EcdsaStorableSecretShare>
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_importer_body(
     EcdsaImportImporterArgs args) {
-  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
-                                     std::move(args.keygen_ids), args.timings);
+  auto driven = co_await join_import(args.identity);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
 
-  auto v1_1_0 = [t = args.threshold, key = args.private_key, chain_code = args.chain_code](ProtocolExecutor root) mutable {
+  auto v1_1_0 = [t = args.identity.threshold, key = args.private_key, chain_code = args.chain_code](ProtocolExecutor root) mutable {
     return ecdsa_import_importer_handler_v1_1_0(std::move(root), t, std::move(key), chain_code);
   };
-  auto latest = [t = args.threshold, key = std::move(args.private_key),
+  auto latest = [t = args.identity.threshold, key = std::move(args.private_key),
                  chain_code = args.chain_code](ProtocolExecutor root) mutable {
     return ecdsa_import_importer_handler_latest(std::move(root), t, std::move(key), chain_code);
   };
@@ -66,9 +65,8 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_imp
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_recipient_body(
-    EcdsaImportRecipientArgs args) {
-  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
-                                     std::move(args.keygen_ids), args.timings);
+    IdentityArgs args) {
+  auto driven = co_await join_import(args);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
 
   auto latest = [t = args.threshold](ProtocolExecutor root) {

@@ -42,7 +42,7 @@ ffi::DoubleOutput ecdsa_keygen_output(const EcdsaStorableSecretShare& share) {
   return ffi::DoubleOutput(crypto::hex_encode(ecdsa_share_public_key_uncompressed(share)), ecdsa_share_encode(share));
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_keygen_body(EcdsaKeygenArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_keygen_body(KeygenArgs args) {
   std::vector<noise::PublicKey> keygen_ids(args.keygen_ids.begin(), args.keygen_ids.end());
   auto driven = co_await drive_keygen_type<EcdsaKeyShare>(std::move(args.host), args.room, args.own,
                                                           std::move(keygen_ids), args.n, args.t, kEcdsaKeygenOp,

@@ -6,6 +6,7 @@
 
 #include "crypto/bytes.hpp"
 #include "crypto/codec.hpp"
+#include "executor/common/offline_export.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "velto-ecdsa/error.hpp"
 #include "velto-ecdsa/keys.hpp"
@@ -16,19 +17,6 @@ namespace velto::executor {
 namespace {
 
 std::string uncompressed_hex(const crypto::Point& key) { return crypto::hex_encode(ecdsa::pubkey_to_uncompressed(key)); }
-
-ExecutorFailure extract_failure(ecdsa::EcdsaExtractLibError error) {
-  return into_boxed_handler_error(box_error<ecdsa::EcdsaExtractLibError>(std::move(error)));
-}
-
-// Equal in every field; the secret shares are compared in constant time and
-// only when everything public already matches.
-bool same_entry(const ecdsa::KeyPair& a, const ecdsa::KeyPair& b) {
-  if (a.party_id != b.party_id || a.threshold != b.threshold || a.num_parties != b.num_parties ||
-      a.chain_code != b.chain_code || !(a.public_key == b.public_key))
-    return false;
-  return a.secret_share == b.secret_share;
-}
 
 }  // namespace
 
@@ -72,27 +60,9 @@ std::expected<ecdsa::Xpriv, ExecutorFailure> ecdsa_offline_export(std::span<cons
   keys.reserve(shares.size());
   for (const auto& share : shares) keys.push_back(ecdsa_share_to_keypair(share));
 
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    for (std::size_t j = i + 1; j < keys.size(); ++j) {
-      if (same_entry(*keys[i], *keys[j])) {
-        return std::unexpected(ExecutorFailure(ExecutorErrorKind::DuplicateSecretShares{}));
-      }
-    }
-  }
-  if (keys.empty()) {
-    return std::unexpected(extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{1, 0}));
-  }
-
-  // The first share given is the reference.
-  const ecdsa::KeyPair& reference = *keys.front();
-  if (keys.size() < reference.threshold) {
-    return std::unexpected(extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{reference.threshold, keys.size()}));
-  }
-  for (const auto& key : keys) {
-    if (!(key->public_key == reference.public_key) || key->chain_code != reference.chain_code) {
-      return std::unexpected(extract_failure(Extract::IncompatibleSecretShares{}));
-    }
-  }
+  auto checked = offline_export_reference<Extract>(keys);
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  const ecdsa::KeyPair& reference = **checked;
 
   // Every share takes part: x = Σ λ_i·s_i with λ_i at 0 over the ids of all
   // shares, the shares of the same party left out of each other's products.
@@ -104,7 +74,7 @@ std::expected<ecdsa::Xpriv, ExecutorFailure> ecdsa_offline_export(std::span<cons
     x += ecdsa::lagrange_coefficient_at(key->party_id, ids, key->party_id) * key->secret_share;
   }
   if (!(crypto::Point::base_mul(x) == reference.public_key)) {
-    return std::unexpected(extract_failure(Extract::ReceivedInvalidPrivateKey{}));
+    return std::unexpected(box_handler_error(Extract(Extract::ReceivedInvalidPrivateKey{})));
   }
   return ecdsa::Xpriv{std::move(x), reference.chain_code, 0, {}, 0};
 }

@@ -5,9 +5,8 @@
 // and runs the versioned dispatch; the task (ffi::spawn_operation) turns the
 // outcome into the one callback.
 //
-// Each body takes its inputs as one Args value, moved in. The Args types are
-// classes with constructors (not aggregates) so that they can be built
-// inside statements that await.
+// Each body takes its inputs as one Args value, moved in: the shared ones of
+// executor/common/operation_args.hpp, and those of signing and import below.
 #pragma once
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -23,6 +22,7 @@
 #include "executor/api_type.hpp"
 #include "executor/bindings/c_api.hpp"
 #include "executor/bindings/keygen.hpp"
+#include "executor/common/operation_args.hpp"
 #include "executor/ws.hpp"
 #include "noise-kk/keys.hpp"
 #include "server-tools/relay_uri.hpp"
@@ -41,24 +41,6 @@ inline constexpr std::string_view kEcdsaExtractLabel = "ECDSA Full private-key e
 // A keygen-type driver given keygen ids always returns the session's party map.
 inline constexpr std::string_view kNoPartyMapPanic = "Bug! We passed a Set, so we should have a map ready";
 
-// velto_ecdsa_keygen: the own transport key pair (from the keygen secret) and
-// the other parties' keygen ids (the own id may be among them).
-class EcdsaKeygenArgs {
- public:
-  EcdsaKeygenArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t n_,
-                  std::uint16_t t_, noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), n(n_), t(t_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t n;
-  std::uint16_t t;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
 // velto_ecdsa_sign: the decoded share, the 32-byte message hash and the
 // derivation path as given (its indices are checked by the body).
 class EcdsaSignArgs {
@@ -76,102 +58,17 @@ class EcdsaSignArgs {
   RelayTimings timings;
 };
 
-// velto_ecdsa_export_full_private_key: the decoded share (any tag) and the
-// receiver's transport public key.
-class EcdsaExportArgs {
- public:
-  EcdsaExportArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, EcdsaStorableSecretShare share_,
-                  noise::PublicKey export_to_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), share(std::move(share_)), export_to(export_to_), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  EcdsaStorableSecretShare share;
-  noise::PublicKey export_to;
-  RelayTimings timings;
-};
-
-// velto_ecdsa_refresh.
-class EcdsaRefreshArgs {
- public:
-  EcdsaRefreshArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, EcdsaStorableSecretShare share_,
-                   RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), share(std::move(share_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  EcdsaStorableSecretShare share;
-  RelayTimings timings;
-};
-
-// velto_ecdsa_reshare_new_party.
-class EcdsaReshareNewArgs {
- public:
-  EcdsaReshareNewArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t new_threshold_,
-                      noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), new_threshold(new_threshold_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t new_threshold;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
-// velto_ecdsa_reshare_remaining_party.
-class EcdsaReshareRemainingArgs {
- public:
-  EcdsaReshareRemainingArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_,
-                            std::uint16_t new_threshold_, EcdsaStorableSecretShare share_, KeygenIdSet keygen_ids_,
-                            RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), new_threshold(new_threshold_), share(std::move(share_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t new_threshold;
-  EcdsaStorableSecretShare share;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
-// velto_ecdsa_import_private_key_recipient.
-class EcdsaImportRecipientArgs {
- public:
-  EcdsaImportRecipientArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t threshold_,
-                           noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), threshold(threshold_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t threshold;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
-// velto_ecdsa_import_private_key_importer: the key to import (32 bytes
-// big-endian) and the optional chain code.
+// velto_ecdsa_import_private_key_importer: an identity, the key to import
+// (32 bytes big-endian) and the optional chain code.
 class EcdsaImportImporterArgs {
  public:
-  EcdsaImportImporterArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t threshold_,
-                          noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, crypto::SecretArray<32> private_key_,
-                          std::optional<crypto::ByteArray<32>> chain_code_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), threshold(threshold_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), private_key(std::move(private_key_)), chain_code(chain_code_),
-        timings(timings_) {}
+  EcdsaImportImporterArgs(IdentityArgs identity_, crypto::SecretArray<32> private_key_,
+                          std::optional<crypto::ByteArray<32>> chain_code_)
+      : identity(std::move(identity_)), private_key(std::move(private_key_)), chain_code(chain_code_) {}
 
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t threshold;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
+  IdentityArgs identity;
   crypto::SecretArray<32> private_key;
   std::optional<crypto::ByteArray<32>> chain_code;
-  RelayTimings timings;
 };
 
 // The share's group key in SEC1 uncompressed form (04 ‖ X ‖ Y), for any
@@ -185,17 +82,18 @@ std::uint16_t ecdsa_share_num_parties(const EcdsaStorableSecretShare& share);
 ffi::DoubleOutput ecdsa_keygen_output(const EcdsaStorableSecretShare& share);
 
 // Key generation: the new share as (group key, share text).
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_keygen_body(EcdsaKeygenArgs args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_keygen_body(KeygenArgs args);
 // Signing: r ‖ s ‖ v (27 + recovery id) ‖ DER, in lowercase hex.
 boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_sign_body(EcdsaSignArgs args);
 // Full-key export: the xprv text at the receiver, the empty text elsewhere.
-boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(EcdsaExportArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_refresh_body(EcdsaRefreshArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_new_party_body(EcdsaReshareNewArgs args);
+boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_export_body(ExportArgs<EcdsaStorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_refresh_body(
+    ShareArgs<EcdsaStorableSecretShare> args);
+// Reshare, new party: `threshold` is the new threshold.
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_new_party_body(IdentityArgs args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_remaining_party_body(
-    EcdsaReshareRemainingArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_recipient_body(
-    EcdsaImportRecipientArgs args);
+    ReshareRemainingArgs<EcdsaStorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_recipient_body(IdentityArgs args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_import_importer_body(
     EcdsaImportImporterArgs args);
 

@@ -20,7 +20,7 @@ constexpr std::string_view kEcdsaRefreshOp = "ecdsa_refresh";
 constexpr std::string_view kEcdsaRefreshLabel = "ECDSA REFRESH";
 }  // namespace
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_refresh_body(EcdsaRefreshArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_refresh_body(ShareArgs<EcdsaStorableSecretShare> args) {
   const EcdsaStorableSecretShare& share = args.share;
   auto driven = co_await drive_sign_type<EcdsaStorableSecretShare>(
       std::move(args.host), args.room, share.transport_keypair, share.partyid_pubkey_map,

@@ -31,7 +31,7 @@ std::vector<noise::PublicKey> key_list(const KeygenIdSet& ids) { return {ids.beg
 }  // namespace
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_remaining_party_body(
-    EcdsaReshareRemainingArgs args) {
+    ReshareRemainingArgs<EcdsaStorableSecretShare> args) {
   const EcdsaStorableSecretShare& share = args.share;
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
@@ -75,7 +75,7 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_re
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_new_party_body(
-    EcdsaReshareNewArgs args) {
+    IdentityArgs args) {
   if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
     co_return std::unexpected(std::move(listed.error()));
   }
@@ -84,16 +84,16 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_ne
 
   auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(
       std::move(args.host), args.room, std::move(args.own), key_list(args.keygen_ids),
-      *n, args.new_threshold, kEcdsaReshareOp, args.timings);
+      *n, args.threshold, kEcdsaReshareOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
 
   driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaReshareLabel));
 
-  auto latest = [t = args.new_threshold](ProtocolExecutor root) {
+  auto latest = [t = args.threshold](ProtocolExecutor root) {
     return ecdsa_reshare_new_handler_latest(std::move(root), t);
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
-  auto v1_1_0 = [t = args.new_threshold](ProtocolExecutor root) {
+  auto v1_1_0 = [t = args.threshold](ProtocolExecutor root) {
     return ecdsa_reshare_new_handler_v1_1_0(std::move(root), t);
   };
   register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
+#include "executor/common/offline_export.hpp"
 #include "velto-frost-ed25519/error.hpp"
 #include "velto-frost-ed25519/hashes.hpp"
 
@@ -13,15 +14,6 @@ namespace velto::executor {
 namespace {
 
 ExecutorFailure extract_failure(frost::FrostExtractError error) { return box_handler_error(std::move(error)); }
-
-// Equal in every field; the secret shares are compared in constant time and
-// only when everything public already matches.
-bool same_entry(const frost::FrostKeyShare& a, const frost::FrostKeyShare& b) {
-  if (a.party_id != b.party_id || a.threshold != b.threshold || a.num_parties != b.num_parties ||
-      a.chain_code != b.chain_code || !(a.public_key == b.public_key))
-    return false;
-  return a.secret_share == b.secret_share;
-}
 
 // λ at 0 of `own` over `ids`, every id equal to `own` left out of both
 // products.
@@ -85,26 +77,9 @@ std::expected<frost::ExtractedPrivateKey, ExecutorFailure> ed25519_offline_expor
     keys.push_back(std::move(*key));
   }
 
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    for (std::size_t j = i + 1; j < keys.size(); ++j) {
-      if (same_entry(*keys[i], *keys[j])) {
-        return std::unexpected(ExecutorFailure(ExecutorErrorKind::DuplicateSecretShares{}));
-      }
-    }
-  }
-  if (keys.empty()) return std::unexpected(extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{1, 0}));
-
-  // The first share given is the reference.
-  const frost::FrostKeyShare& reference = *keys.front();
-  if (keys.size() < reference.threshold) {
-    return std::unexpected(
-        extract_failure(Extract::InvalidAmountOfSecretSharesForRecovery{reference.threshold, keys.size()}));
-  }
-  for (const auto& key : keys) {
-    if (!(key->public_key == reference.public_key) || key->chain_code != reference.chain_code) {
-      return std::unexpected(extract_failure(Extract::IncompatibleSecretShares{}));
-    }
-  }
+  auto checked = offline_export_reference<Extract>(keys);
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  const frost::FrostKeyShare& reference = **checked;
 
   std::vector<PartyId> ids;
   ids.reserve(keys.size());

@@ -52,7 +52,7 @@ std::expected<MaybeBorrowed<frost::FrostKeyShare>, ExecutorFailure> ed25519_usab
   return key;
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_keygen_body(Ed25519KeygenArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_keygen_body(KeygenArgs args) {
   std::vector<noise::PublicKey> keygen_ids(args.keygen_ids.begin(), args.keygen_ids.end());
   auto driven = co_await drive_keygen_type<frost::FrostKeyShare>(std::move(args.host), args.room, args.own,
                                                                  std::move(keygen_ids), args.n, args.t,
@@ -102,7 +102,8 @@ boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_sign_body(Ed25
   co_return crypto::hex_encode(*signature);
 }
 
-boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_export_body(Ed25519ExportArgs args) {
+boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_export_body(
+    ExportArgs<Ed25519StorableSecretShare> args) {
   const std::optional<PartyId> receiver = party_of_key(args.share.partyid_pubkey_map, args.export_to);
   if (!receiver) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{args.export_to}}));
@@ -136,7 +137,8 @@ boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_export_body(Ed
   co_return frost::spriv_encode(**extracted);
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_refresh_body(Ed25519RefreshArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_refresh_body(
+    ShareArgs<Ed25519StorableSecretShare> args) {
   auto key = ed25519_usable_key_share(args.share);
   if (!key) co_return std::unexpected(std::move(key.error()));
   auto driven = co_await join_share_parties<Ed25519StorableSecretShare>(std::move(args.host), args.room, args.share,

@@ -6,9 +6,8 @@
 // versioned dispatch; the task (ffi::spawn_operation) turns the outcome into
 // the one callback.
 //
-// Each body takes its inputs as one Args value, moved in. The Args types are
-// classes with constructors (not aggregates) so that they can be built
-// inside statements that await.
+// Each body takes its inputs as one Args value, moved in: the shared ones of
+// executor/common/operation_args.hpp, and those of signing and import below.
 #pragma once
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -22,6 +21,7 @@
 #include "crypto/bytes.hpp"
 #include "executor/bindings/c_api.hpp"
 #include "executor/bindings/keygen.hpp"
+#include "executor/common/operation_args.hpp"
 #include "executor/ed25519_share.hpp"
 #include "executor/ws.hpp"
 #include "noise-kk/keys.hpp"
@@ -46,24 +46,6 @@ inline constexpr std::string_view kEd25519ReshareLabel = "ED25519 RESHARE";
 inline constexpr std::string_view kEd25519ExtractLabel = "ED25519 Full private-key extraction";
 inline constexpr std::string_view kEd25519ImportLabel = "ED25519 Full Private Key Import";
 
-// velto_ed25519_keygen: the own transport key pair (from the keygen secret)
-// and the other parties' keygen ids (the own id may be among them).
-class Ed25519KeygenArgs {
- public:
-  Ed25519KeygenArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t n_,
-                    std::uint16_t t_, noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), n(n_), t(t_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t n;
-  std::uint16_t t;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
 // velto_ed25519_sign: the decoded share, the message bytes and the
 // derivation path as given (its indices are checked by the body).
 class Ed25519SignArgs {
@@ -81,85 +63,15 @@ class Ed25519SignArgs {
   RelayTimings timings;
 };
 
-// velto_ed25519_refresh.
-class Ed25519RefreshArgs {
- public:
-  Ed25519RefreshArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, Ed25519StorableSecretShare share_,
-                     RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), share(std::move(share_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  Ed25519StorableSecretShare share;
-  RelayTimings timings;
-};
-
-// velto_ed25519_export_full_private_key: the decoded share and the
-// receiver's transport public key.
-class Ed25519ExportArgs {
- public:
-  Ed25519ExportArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, Ed25519StorableSecretShare share_,
-                    noise::PublicKey export_to_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), share(std::move(share_)), export_to(export_to_), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  Ed25519StorableSecretShare share;
-  noise::PublicKey export_to;
-  RelayTimings timings;
-};
-
-// velto_ed25519_reshare_new_party and velto_ed25519_import_private_key_recipient:
-// a party that takes part with its keygen identity alone.
-class Ed25519IdentityArgs {
- public:
-  Ed25519IdentityArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t threshold_,
-                      noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), threshold(threshold_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t threshold;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
-// velto_ed25519_reshare_remaining_party.
-class Ed25519ReshareRemainingArgs {
- public:
-  Ed25519ReshareRemainingArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_,
-                              std::uint16_t new_threshold_, Ed25519StorableSecretShare share_,
-                              KeygenIdSet keygen_ids_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), new_threshold(new_threshold_), share(std::move(share_)),
-        keygen_ids(std::move(keygen_ids_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t new_threshold;
-  Ed25519StorableSecretShare share;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
-};
-
-// velto_ed25519_import_private_key_importer: the key to import, with the
-// form its 32 bytes are read in (seed or raw scalar).
+// velto_ed25519_import_private_key_importer: an identity and the key to
+// import, with the form its 32 bytes are read in (seed or raw scalar).
 class Ed25519ImportImporterArgs {
  public:
-  Ed25519ImportImporterArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t threshold_,
-                            noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_, frost::Ed25519PrivateKey private_key_,
-                            RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), threshold(threshold_), own(std::move(own_)),
-        keygen_ids(std::move(keygen_ids_)), private_key(std::move(private_key_)), timings(timings_) {}
+  Ed25519ImportImporterArgs(IdentityArgs identity_, frost::Ed25519PrivateKey private_key_)
+      : identity(std::move(identity_)), private_key(std::move(private_key_)) {}
 
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  std::uint16_t threshold;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
+  IdentityArgs identity;
   frost::Ed25519PrivateKey private_key;
-  RelayTimings timings;
 };
 
 // Keygen-type outputs: 64-hex compressed group key and the share text.
@@ -173,18 +85,18 @@ ffi::DoubleOutput ed25519_keygen_output(const Ed25519StorableSecretShare& share)
 std::expected<MaybeBorrowed<frost::FrostKeyShare>, ExecutorFailure> ed25519_usable_key_share(
     const Ed25519StorableSecretShare& share);
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_keygen_body(Ed25519KeygenArgs args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_keygen_body(KeygenArgs args);
 // Signing: R ‖ s in 128 lowercase hex digits.
 boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_sign_body(Ed25519SignArgs args);
 // Full-key export: the spriv text at the receiver, the empty text elsewhere.
-boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_export_body(Ed25519ExportArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_refresh_body(Ed25519RefreshArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_new_party_body(
-    Ed25519IdentityArgs args);
+boost::asio::awaitable<ffi::OperationResult<std::string>> ed25519_export_body(
+    ExportArgs<Ed25519StorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_refresh_body(
+    ShareArgs<Ed25519StorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_new_party_body(IdentityArgs args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_remaining_party_body(
-    Ed25519ReshareRemainingArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_recipient_body(
-    Ed25519IdentityArgs args);
+    ReshareRemainingArgs<Ed25519StorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_recipient_body(IdentityArgs args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_importer_body(
     Ed25519ImportImporterArgs args);
 

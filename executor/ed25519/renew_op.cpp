@@ -45,22 +45,19 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> run_renewal(Run 
 }
 
 // Import: the own key added to the set, the count checked, the room joined.
-boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_import(server_tools::HostAuthority host,
-                                                                        server_tools::RoomUuid room,
-                                                                        std::uint16_t threshold,
-                                                                        noise::NoiseKeyPair own, KeygenIdSet keygen_ids,
-                                                                        RelayTimings timings) {
-  keygen_ids.insert(own.public_key());
-  auto n = check_party_set_size(keygen_ids.size());
+// Takes the host, key pair and ids out of `args`.
+boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_import(IdentityArgs& args) {
+  args.keygen_ids.insert(args.own.public_key());
+  auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
-  co_return co_await join_party_set(std::move(host), room, std::move(own), keygen_ids, *n, threshold, kEd25519ImportOp,
-                                    kEd25519ImportLabel, timings);
+  co_return co_await join_party_set(std::move(args.host), args.room, std::move(args.own), args.keygen_ids, *n,
+                                    args.threshold, kEd25519ImportOp, kEd25519ImportLabel, args.timings);
 }
 
 }  // namespace
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_remaining_party_body(
-    Ed25519ReshareRemainingArgs args) {
+    ReshareRemainingArgs<Ed25519StorableSecretShare> args) {
   const Ed25519StorableSecretShare& share = args.share;
   const noise::PublicKey& own = share.transport_keypair.public_key();
   if (auto listed = check_own_party_listed(own, args.keygen_ids); !listed) {
@@ -90,7 +87,7 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_new_party_body(
-    Ed25519IdentityArgs args) {
+    IdentityArgs args) {
   if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
     co_return std::unexpected(std::move(listed.error()));
   }
@@ -108,19 +105,17 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_importer_body(
     Ed25519ImportImporterArgs args) {
-  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
-                                     std::move(args.keygen_ids), args.timings);
+  auto driven = co_await join_import(args.identity);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto handler = [t = args.threshold, key = std::move(args.private_key)](ProtocolExecutor root) mutable {
+  auto handler = [t = args.identity.threshold, key = std::move(args.private_key)](ProtocolExecutor root) mutable {
     return ed25519_import_importer_handler(std::move(root), t, std::move(key));
   };
   co_return co_await run_renewal(std::move(*driven), std::move(handler));
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_import_recipient_body(
-    Ed25519IdentityArgs args) {
-  auto driven = co_await join_import(std::move(args.host), args.room, args.threshold, std::move(args.own),
-                                     std::move(args.keygen_ids), args.timings);
+    IdentityArgs args) {
+  auto driven = co_await join_import(args);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   auto handler = [t = args.threshold](ProtocolExecutor root) { return ed25519_import_recipient_handler(std::move(root), t); };
   co_return co_await run_renewal(std::move(*driven), std::move(handler));

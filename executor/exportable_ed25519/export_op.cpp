@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
-#include "executor/exportable_ed25519/checks.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "executor/exportable_ed25519/share_join.hpp"
 #include "velto-mpc-infra/buffered_poll.hpp"
@@ -19,14 +19,6 @@ namespace velto::executor {
 namespace {
 
 using SeedOutcome = std::optional<frost::Ed25519SeedKeyPair>;
-
-std::optional<PartyId> receiver_of(const ExportableEd25519StorableSecretShare& share,
-                                   const noise::PublicKey& export_to) {
-  for (const auto& [id, key] : share.partyid_pubkey_map) {
-    if (key == export_to) return id;
-  }
-  return std::nullopt;
-}
 
 }  // namespace
 
@@ -54,9 +46,7 @@ std::string exportable_key_text(const frost::Ed25519SeedKeyPair& key) {
 HandlerFuture<SeedOutcome> exportable_export_handler(ProtocolExecutor root,
                                                      const ExportableEd25519StorableSecretShare& share,
                                                      PartyId receiver) {
-  const auto receiver_key = share.partyid_pubkey_map.find(receiver);
-  if (receiver_key == share.partyid_pubkey_map.end()) panic("the export receiver is an entry of the share's map");
-  if (auto present = exportable_detail::receiver_in_session(root, receiver, receiver_key->second); !present) {
+  if (auto present = check_receiver_in_session(root, share.partyid_pubkey_map, receiver); !present) {
     co_return std::unexpected(std::move(present.error()));
   }
   const frost::ExportableEd25519KeyShare& own = share.key_share;
@@ -84,10 +74,10 @@ HandlerFuture<SeedOutcome> exportable_export_handler(ProtocolExecutor root,
   co_return SeedOutcome(std::move(*key));
 }
 
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(ExportableShareArgs args) {
-  if (!args.export_to) panic("the export function always names a receiver");
-  const noise::PublicKey export_to = *args.export_to;
-  const std::optional<PartyId> receiver = receiver_of(args.share, export_to);
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(
+    ExportArgs<ExportableEd25519StorableSecretShare> args) {
+  const noise::PublicKey export_to = args.export_to;
+  const std::optional<PartyId> receiver = party_of_key(args.share.partyid_pubkey_map, export_to);
   if (!receiver) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::PartyNotFound{export_to}}));
   }

@@ -11,7 +11,8 @@
 //   reshare         "Ed25519 transport key refresh", "Ed25519 Reshare"
 //   import          "ED25519 transport key refresh",
 //                   "ED25519 Import Reshare subroutine"
-// Signing runs on the root executor; the export's contributions travel under
+// Signing runs on the root executor with the Ed25519 signing handler
+// (executor/ed25519/handlers.hpp); the export's contributions travel under
 // the root tag.
 #pragma once
 
@@ -42,6 +43,11 @@ inline constexpr std::string_view kExportableReshareTransportKeyLabel = "Ed25519
 
 using ExportableShareOutcome = HandlerOutcome<ExportableEd25519StorableSecretShare>;
 
+// The session under its jointly generated tag, or the failure of the tag's
+// generation (Executor).
+boost::asio::awaitable<std::expected<ProtocolExecutor, ExecutorFailure>> exportable_joint_executor(
+    ProtocolExecutor root);
+
 // Key generation, sampling party: draws the seed from the session
 // executor's generator, announces its key and deals both sharings with
 // threshold t. Failures (Executor): ThresholdGreaterThanParties before
@@ -55,10 +61,6 @@ HandlerFuture<frost::ExportableEd25519KeyShare> exportable_sample_key_handler(Pr
 // BroadcastError(CheatingDetected) for differing announcements).
 HandlerFuture<frost::ExportableEd25519KeyShare> exportable_receive_key_handler(ProtocolExecutor root,
                                                                              std::uint16_t t);
-
-// Signing with every party of the session: R ‖ s.
-HandlerFuture<crypto::ByteArray<64>> exportable_sign_handler(ProtocolExecutor root, const crypto::Bytes& message,
-                                                             frost::FrostKeyShare key);
 
 // Export of the seed to `receiver`: every other party sends its key share
 // (173 bytes) to the receiver and ends with nothing; the receiver rebuilds

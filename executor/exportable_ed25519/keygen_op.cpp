@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/operations.hpp"
-#include "executor/exportable_ed25519/checks.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
 #include "velto-frost-ed25519/exportable_rounds.hpp"
-#include "velto-mpc-infra/uc_tag_generate.hpp"
 
 namespace velto::executor {
 
@@ -27,15 +26,8 @@ crypto::ByteArray<2> le16(std::uint16_t v) {
   return crypto::ByteArray<2>{static_cast<std::uint8_t>(v & 0xff), static_cast<std::uint8_t>(v >> 8)};
 }
 
-// The joint tag of the session, or the failure of its generation.
-boost::asio::awaitable<std::expected<ProtocolExecutor, ExecutorFailure>> open_session(ProtocolExecutor root) {
-  auto joint = co_await generate_uc_tag(std::move(root));
-  if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
-  co_return std::move(*joint);
-}
-
 template <class Handler>
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> keygen_body(ExportableIdentityArgs args,
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> keygen_body(KeygenArgs args,
                                                                             Handler handler) {
   std::vector<noise::PublicKey> keygen_ids(args.keygen_ids.begin(), args.keygen_ids.end());
   auto driven = co_await drive_keygen_type<frost::ExportableEd25519KeyShare>(
@@ -70,7 +62,7 @@ ffi::DoubleOutput exportable_keygen_output(const ExportableEd25519StorableSecret
 }
 
 KeyShareFuture exportable_sample_key_handler(ProtocolExecutor root, std::uint16_t t) {
-  auto session = co_await open_session(std::move(root));
+  auto session = co_await exportable_joint_executor(std::move(root));
   if (!session) co_return std::unexpected(std::move(session.error()));
   auto key = co_await frost::exportable_sample_key(std::move(*session), t);
   if (!key) co_return std::unexpected(box_handler_error(std::move(key.error())));
@@ -78,23 +70,22 @@ KeyShareFuture exportable_sample_key_handler(ProtocolExecutor root, std::uint16_
 }
 
 KeyShareFuture exportable_receive_key_handler(ProtocolExecutor root, std::uint16_t t) {
-  auto session = co_await open_session(std::move(root));
+  auto session = co_await exportable_joint_executor(std::move(root));
   if (!session) co_return std::unexpected(std::move(session.error()));
-  if (auto fits = exportable_detail::threshold_fits(t, *session); !fits) {
-    co_return std::unexpected(box_handler_error(std::move(fits.error())));
+  // Reported as the sampling party reports it from inside the protocol.
+  if (auto fits = check_threshold_at_most(t, session->number_of_parties()); !fits) {
+    co_return std::unexpected(box_handler_error(frost::ReshareRunError::inner(std::move(fits.error()))));
   }
   auto key = co_await frost::exportable_reshare_receiver(std::move(*session), t);
   if (!key) co_return std::unexpected(box_handler_error(std::move(key.error())));
   co_return std::move(*key);
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(
-    ExportableIdentityArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(KeygenArgs args) {
   return keygen_body(std::move(args), &exportable_sample_key_handler);
 }
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(
-    ExportableIdentityArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(KeygenArgs args) {
   return keygen_body(std::move(args), &exportable_receive_key_handler);
 }
 

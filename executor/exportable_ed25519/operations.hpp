@@ -3,7 +3,8 @@
 // its function has checked and copied the arguments. Every body joins its
 // room through one of the drivers, binds its own inputs and operation name
 // into the session hasher, registers its one handler under v1.2.0 (it serves
-// every later version too) and runs the versioned dispatch.
+// every later version too) and runs the versioned dispatch. Each takes its
+// inputs as one Args value, moved in (executor/common/operation_args.hpp).
 //
 // Relay operation names (also hashed into the session):
 //   "exportable_ed25519_sample_key"  both key-generation roles
@@ -25,6 +26,7 @@
 #include "crypto/secret.hpp"
 #include "executor/bindings/c_api.hpp"
 #include "executor/bindings/keygen.hpp"
+#include "executor/common/operation_args.hpp"
 #include "executor/ed25519_share.hpp"
 #include "executor/ws.hpp"
 #include "noise-kk/keys.hpp"
@@ -40,53 +42,29 @@ inline constexpr std::string_view kExportableReshareOp = "exportable_ed25519_res
 inline constexpr std::string_view kExportableExportOp = "exportable_ed25519_export";
 inline constexpr std::string_view kExportableImportOp = "exportable_ed25519_import";
 
-// A party named by its keygen identity: key generation (both roles), the new
-// party of a reshare and the recipient of an import. `t` is the threshold
-// (the new one for a reshare); `n` is given only to key generation (the other
-// operations count the keygen ids).
-class ExportableIdentityArgs {
+// velto_exportable_ed25519_sign: the decoded share and the message bytes.
+class ExportableSignArgs {
  public:
-  ExportableIdentityArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, std::uint16_t n_,
-                         std::uint16_t t_, noise::NoiseKeyPair own_, KeygenIdSet keygen_ids_,
-                         RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), n(n_), t(t_), own(std::move(own_)), keygen_ids(std::move(keygen_ids_)),
+  ExportableSignArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_, crypto::Bytes message_,
+                     ExportableEd25519StorableSecretShare share_, RelayTimings timings_ = {})
+      : host(std::move(host_)), room(room_), message(std::move(message_)), share(std::move(share_)),
         timings(timings_) {}
 
   server_tools::HostAuthority host;
   server_tools::RoomUuid room;
-  std::uint16_t n;
-  std::uint16_t t;
-  noise::NoiseKeyPair own;
-  KeygenIdSet keygen_ids;
+  crypto::Bytes message;
+  ExportableEd25519StorableSecretShare share;
   RelayTimings timings;
 };
 
 // The importer of a key: an identity and the 32-byte seed to import.
 class ExportableImporterArgs {
  public:
-  ExportableImporterArgs(ExportableIdentityArgs identity_, crypto::SecretArray<32> seed_)
+  ExportableImporterArgs(IdentityArgs identity_, crypto::SecretArray<32> seed_)
       : identity(std::move(identity_)), seed(std::move(seed_)) {}
 
-  ExportableIdentityArgs identity;
+  IdentityArgs identity;
   crypto::SecretArray<32> seed;
-};
-
-// A party named by its stored share: sign (message), export (export_to),
-// refresh, and the remaining party of a reshare (new threshold, keygen ids).
-class ExportableShareArgs {
- public:
-  ExportableShareArgs(server_tools::HostAuthority host_, server_tools::RoomUuid room_,
-                      ExportableEd25519StorableSecretShare share_, RelayTimings timings_ = {})
-      : host(std::move(host_)), room(room_), share(std::move(share_)), timings(timings_) {}
-
-  server_tools::HostAuthority host;
-  server_tools::RoomUuid room;
-  ExportableEd25519StorableSecretShare share;
-  crypto::Bytes message;
-  std::optional<noise::PublicKey> export_to;
-  std::uint16_t new_threshold = 0;
-  KeygenIdSet keygen_ids;
-  RelayTimings timings;
 };
 
 // Keygen-type outputs: 64 hex digits of the compressed group key and the
@@ -95,22 +73,20 @@ ffi::DoubleOutput exportable_keygen_output(const ExportableEd25519StorableSecret
 
 // Key generation: the sampling party draws the seed; every other party
 // receives. Outputs (group key, share text).
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(
-    ExportableIdentityArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(
-    ExportableIdentityArgs args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_sample_key_body(KeygenArgs args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_receive_key_body(KeygenArgs args);
 // Signing: 128 hex digits of R ‖ s.
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableShareArgs args);
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableSignArgs args);
 // Export: 128 hex digits of seed ‖ public key at the receiver, the empty text
 // elsewhere.
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(ExportableShareArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(ExportableShareArgs args);
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_export_body(
+    ExportArgs<ExportableEd25519StorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(
+    ShareArgs<ExportableEd25519StorableSecretShare> args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_remaining_party_body(
-    ExportableShareArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(
-    ExportableIdentityArgs args);
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_recipient_body(
-    ExportableIdentityArgs args);
+    ReshareRemainingArgs<ExportableEd25519StorableSecretShare> args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(IdentityArgs args);
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_recipient_body(IdentityArgs args);
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_importer_body(
     ExportableImporterArgs args);
 

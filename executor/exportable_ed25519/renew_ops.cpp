@@ -5,13 +5,13 @@
 #include "velto-mpc-infra/async/asio.hpp"
 
 #include <cstddef>
-#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/operations.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "executor/exportable_ed25519/operations.hpp"
@@ -25,14 +25,6 @@ namespace {
 
 using Run = VersionedHandlers<ExportableEd25519StorableSecretShare>;
 
-ExecutorFailure too_many_parties(std::size_t n) {
-  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::NumberOfPartiesTooHigh{InvalidNumberOfPartiesCount(n)}});
-}
-
-ExecutorFailure own_party_missing(const noise::PublicKey& own) {
-  return ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::CurrentPartyMissingInRemainingParties{own}});
-}
-
 // The keygen-type join of the party set `keygen_ids` (n = its size) with the
 // operation name bound after the driver's counts.
 boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(server_tools::HostAuthority host,
@@ -42,11 +34,13 @@ boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(serv
                                                                             std::uint16_t t,
                                                                             std::string_view operation,
                                                                             RelayTimings timings) {
-  const std::size_t n = keygen_ids.size();
-  if (n > kMaxNumberOfParties) co_return std::unexpected(too_many_parties(n));
+  // The set holds the own key (listed or added by the caller), so it is never
+  // empty.
+  auto n = check_party_set_size(keygen_ids.size());
+  if (!n) co_return std::unexpected(std::move(n.error()));
   std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
   auto driven = co_await drive_keygen_type<ExportableEd25519StorableSecretShare>(
-      std::move(host), room, std::move(own), std::move(keys), static_cast<std::uint16_t>(n), t, operation, timings);
+      std::move(host), room, std::move(own), std::move(keys), *n, t, operation, timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
   driven->session.setup.session_hasher().update(crypto::as_bytes(operation));
@@ -64,7 +58,8 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> dispatch_renewal
 
 }  // namespace
 
-boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(ExportableShareArgs args) {
+boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refresh_body(
+    ShareArgs<ExportableEd25519StorableSecretShare> args) {
   auto driven = co_await exportable_detail::join_share_parties<ExportableEd25519StorableSecretShare>(
       args, kExportableRefreshOp);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
@@ -79,17 +74,14 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_refre
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_remaining_party_body(
-    ExportableShareArgs args) {
+    ReshareRemainingArgs<ExportableEd25519StorableSecretShare> args) {
   const ExportableEd25519StorableSecretShare& share = args.share;
-  const noise::PublicKey& own = share.transport_keypair.public_key();
-  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+  if (auto listed = check_own_party_listed(share.transport_keypair.public_key(), args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
 
   // The parties of the current set that stay, by their current ids.
-  std::map<noise::PublicKey, PartyId> old_ids;
-  for (const auto& [id, key] : share.partyid_pubkey_map) old_ids.insert_or_assign(key, id);
-  std::vector<PartyId> dealers;
-  for (const auto& [key, id] : old_ids)
-    if (args.keygen_ids.contains(key)) dealers.push_back(id);
+  std::vector<PartyId> dealers = remaining_party_ids(share.partyid_pubkey_map, args.keygen_ids);
   const std::uint16_t old_threshold = share.key_share.key_share.threshold;
   if (dealers.size() < old_threshold) {
     co_return std::unexpected(ExecutorFailure(
@@ -114,37 +106,38 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_resha
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_reshare_new_party_body(
-    ExportableIdentityArgs args) {
-  const noise::PublicKey own = args.own.public_key();
-  if (!args.keygen_ids.contains(own)) co_return std::unexpected(own_party_missing(own));
+    IdentityArgs args) {
+  if (auto listed = check_own_party_listed(args.own.public_key(), args.keygen_ids); !listed) {
+    co_return std::unexpected(std::move(listed.error()));
+  }
 
   auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
-                                         args.t, kExportableReshareOp, args.timings);
+                                         args.threshold, kExportableReshareOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_reshare_new_party_handler(std::move(root), t); };
+  auto latest = [t = args.threshold](ProtocolExecutor root) { return exportable_reshare_new_party_handler(std::move(root), t); };
   auto run = std::move(*driven);
   co_return co_await dispatch_renewal(std::move(run), std::move(latest));
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_recipient_body(
-    ExportableIdentityArgs args) {
+    IdentityArgs args) {
   args.keygen_ids.insert(args.own.public_key());
   auto driven = co_await join_keygen_ids(std::move(args.host), args.room, std::move(args.own), args.keygen_ids,
-                                         args.t, kExportableImportOp, args.timings);
+                                         args.threshold, kExportableImportOp, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = args.t](ProtocolExecutor root) { return exportable_import_recipient_handler(std::move(root), t); };
+  auto latest = [t = args.threshold](ProtocolExecutor root) { return exportable_import_recipient_handler(std::move(root), t); };
   auto run = std::move(*driven);
   co_return co_await dispatch_renewal(std::move(run), std::move(latest));
 }
 
 boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> exportable_import_importer_body(
     ExportableImporterArgs args) {
-  ExportableIdentityArgs& id = args.identity;
+  IdentityArgs& id = args.identity;
   id.keygen_ids.insert(id.own.public_key());
-  auto driven = co_await join_keygen_ids(std::move(id.host), id.room, std::move(id.own), id.keygen_ids, id.t,
+  auto driven = co_await join_keygen_ids(std::move(id.host), id.room, std::move(id.own), id.keygen_ids, id.threshold,
                                          kExportableImportOp, id.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  auto latest = [t = id.t, seed = std::move(args.seed)](ProtocolExecutor root) mutable {
+  auto latest = [t = id.threshold, seed = std::move(args.seed)](ProtocolExecutor root) mutable {
     return exportable_import_importer_handler(std::move(root), t, std::move(seed));
   };
   auto run = std::move(*driven);

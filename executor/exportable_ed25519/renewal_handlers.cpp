@@ -9,7 +9,7 @@
 
 #include "executor/common/task_join.hpp"
 #include "executor/common/transport_key.hpp"
-#include "executor/exportable_ed25519/checks.hpp"
+#include "executor/common/session_checks.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "velto-frost-ed25519/exportable.hpp"
 #include "velto-frost-ed25519/exportable_rounds.hpp"
@@ -25,7 +25,9 @@ using frost::ExportableResult;
 // A party without a share: refuses a threshold the holders refuse too,
 // before it sends anything, then receives.
 boost::asio::awaitable<ExportableResult> receiver_task(ProtocolExecutor executor, std::uint16_t t) {
-  if (auto fits = exportable_detail::threshold_fits(t, executor); !fits) co_return std::unexpected(fits.error());
+  if (auto fits = check_threshold_at_most(t, executor.number_of_parties()); !fits) {
+    co_return std::unexpected(frost::ReshareRunError::inner(std::move(fits.error())));
+  }
   co_return co_await frost::exportable_reshare_receiver(std::move(executor), t);
 }
 
@@ -48,13 +50,14 @@ boost::asio::awaitable<ExportableShareOutcome> join_into_share(async::JoinHandle
   co_return std::move(share);
 }
 
-boost::asio::awaitable<std::expected<ProtocolExecutor, ExecutorFailure>> joint_executor(ProtocolExecutor root) {
+}  // namespace
+
+boost::asio::awaitable<std::expected<ProtocolExecutor, ExecutorFailure>> exportable_joint_executor(
+    ProtocolExecutor root) {
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
   co_return std::move(*joint);
 }
-
-}  // namespace
 
 boost::asio::awaitable<ExportableShareOutcome> exportable_refresh_handler(
     ProtocolExecutor root, const ExportableEd25519StorableSecretShare& share) {
@@ -65,7 +68,7 @@ boost::asio::awaitable<ExportableShareOutcome> exportable_refresh_handler(
         ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InvalidNumberOfParties{n, session_size}}));
   }
   frost::ExportableEd25519KeyShare held = share.key_share;
-  auto joint = co_await joint_executor(std::move(root));
+  auto joint = co_await exportable_joint_executor(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
 
   auto transport = spawn_collector(*joint, kExportableTransportKeyLabel);
@@ -79,7 +82,7 @@ boost::asio::awaitable<ExportableShareOutcome> exportable_reshare_remaining_part
     ProtocolExecutor root, const ExportableEd25519StorableSecretShare& share, std::vector<PartyId> dealers,
     std::uint16_t new_threshold) {
   frost::ExportableEd25519KeyShare held = share.key_share;
-  auto joint = co_await joint_executor(std::move(root));
+  auto joint = co_await exportable_joint_executor(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
 
   auto protocol = async::spawn_task(
@@ -90,7 +93,7 @@ boost::asio::awaitable<ExportableShareOutcome> exportable_reshare_remaining_part
 
 boost::asio::awaitable<ExportableShareOutcome> exportable_reshare_new_party_handler(ProtocolExecutor root,
                                                                                    std::uint16_t new_threshold) {
-  auto joint = co_await joint_executor(std::move(root));
+  auto joint = co_await exportable_joint_executor(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
 
   auto protocol = async::spawn_task(receiver_task(joint->child(kExportableReshareLabel), new_threshold));
@@ -100,7 +103,7 @@ boost::asio::awaitable<ExportableShareOutcome> exportable_reshare_new_party_hand
 
 boost::asio::awaitable<ExportableShareOutcome> exportable_import_recipient_handler(ProtocolExecutor root,
                                                                                   std::uint16_t t) {
-  auto joint = co_await joint_executor(std::move(root));
+  auto joint = co_await exportable_joint_executor(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
 
   auto transport = spawn_collector(*joint, kExportableTransportKeyLabel);
@@ -115,7 +118,7 @@ boost::asio::awaitable<ExportableShareOutcome> exportable_import_importer_handle
   if (!imported) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InvalidImportedPrivateKey{}}));
   }
-  auto joint = co_await joint_executor(std::move(root));
+  auto joint = co_await exportable_joint_executor(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
 
   auto transport = spawn_collector(*joint, kExportableTransportKeyLabel);

@@ -15,9 +15,9 @@
 
 namespace velto::executor::exportable_detail {
 
-template <class T>
+template <class T, class Args>
 boost::asio::awaitable<std::expected<VersionedHandlers<T>, ExecutorFailure>> join_share_parties(
-    ExportableShareArgs& args, std::string_view operation) {
+    Args& args, std::string_view operation) {
   const frost::FrostKeyShare& key = args.share.key_share.key_share;
   auto driven = co_await drive_sign_type<T>(std::move(args.host), args.room, args.share.transport_keypair,
                                             args.share.partyid_pubkey_map, key.num_parties, key.threshold, operation,

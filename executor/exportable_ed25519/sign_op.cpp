@@ -7,9 +7,8 @@
 #include <utility>
 
 #include "crypto/codec.hpp"
-#include "executor/exportable_ed25519/handlers.hpp"
+#include "executor/ed25519/handlers.hpp"
 #include "executor/exportable_ed25519/share_join.hpp"
-#include "velto-frost-ed25519/sign.hpp"
 
 namespace velto::executor {
 
@@ -26,14 +25,7 @@ bool own_entry_matches(const ExportableEd25519StorableSecretShare& share) {
 
 }  // namespace
 
-HandlerFuture<crypto::ByteArray<64>> exportable_sign_handler(ProtocolExecutor root, const crypto::Bytes& message,
-                                                             frost::FrostKeyShare key) {
-  auto signature = co_await frost::frost_ed25519_sign(std::move(root), key, message);
-  if (!signature) co_return std::unexpected(box_handler_error(std::move(signature.error())));
-  co_return signature->to_bytes();
-}
-
-boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableShareArgs args) {
+boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(ExportableSignArgs args) {
   if (!own_entry_matches(args.share)) {
     co_return std::unexpected(ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InvalidKeyShare{}}));
   }
@@ -48,7 +40,7 @@ boost::asio::awaitable<ffi::OperationResult<std::string>> exportable_sign_body(E
   const crypto::Bytes* message = &args.message;
   const frost::FrostKeyShare* key = &args.share.key_share.key_share;
   auto latest = [message, key](ProtocolExecutor root) {
-    return exportable_sign_handler(std::move(root), *message, *key);
+    return ed25519_sign_handler(std::move(root), *message, *key);
   };
   register_handler(*driven, Version::V1_2_0, std::move(latest));
 

@@ -41,6 +41,7 @@ using testing::cstrs;
 using testing::expect_refusals;
 using testing::Refusal;
 using testing::wait_one;
+using testing::local_text;
 using namespace testing::refusal_texts;
 using testing::Completion;
 using testing::cstr;
@@ -112,15 +113,6 @@ std::vector<Completion> run_export(LocalRelay& relay, const std::vector<std::str
   return out;
 }
 
-// The text a local function writes through its out-pointer.
-std::string local_text(ResultFFI (*fn)(ConstStr, HeapString*), const std::string& arg) {
-  HeapString out{nullptr, 0};
-  const auto r = take(fn(cstr(arg), &out));
-  EXPECT_EQ(r.code, 0) << r.message;
-  std::string text(reinterpret_cast<const char*>(out.ptr), out.len);
-  velto_dealloc_heap_string(out.ptr, out.len);
-  return text;
-}
 
 // ------------------------------------------------------------ independent checks
 

@@ -22,6 +22,7 @@
 #include "executor/tests/ecdsa_latest_util.hpp"
 #include "executor/tests/ffi_recorder.hpp"
 #include "executor/tests/local_relay.hpp"
+#include "executor/tests/refusals.hpp"
 
 namespace velto::executor {
 namespace {
@@ -300,14 +301,7 @@ constexpr const char* kVector1ChainCode = "873dff81c02f525623fd1fe5167eac3a55a04
 constexpr const char* kVector1Xpub =
     "xpub661MyMwAqRbcFtXgS5sYJABqqG9YLmC4Q1Rdap9gSE8NqtwybGhePY2gZ29ESFjqJoCu1Rupje8YtGqsefD265TMg7usUDFdp6W1EGMcet8";
 
-std::string xpub_of(const std::string& share_text) {
-  HeapString out{nullptr, 0};
-  const auto r = take(velto_ecdsa_get_xpub(cstr(share_text), &out));
-  EXPECT_EQ(r.code, 0) << r.message;
-  std::string xpub(reinterpret_cast<const char*>(out.ptr), out.len);
-  velto_dealloc_heap_string(out.ptr, out.len);
-  return xpub;
-}
+std::string xpub_of(const std::string& share_text) { return testing::local_text(velto_ecdsa_get_xpub, share_text); }
 
 TEST_F(EcdsaRenewRelay, ImportOfBip32MasterKeyKeepsKeyAndChainCode) {
   const auto key_bytes = crypto::hex_decode(kVector1Key);

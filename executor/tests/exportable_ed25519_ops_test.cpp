@@ -30,6 +30,7 @@
 #include "executor/tests/announce_seam.hpp"
 #include "executor/tests/ffi_recorder.hpp"
 #include "executor/tests/local_relay.hpp"
+#include "executor/tests/refusals.hpp"
 
 namespace velto::executor {
 namespace {
@@ -37,8 +38,10 @@ namespace {
 using testing::CallbackRecorder;
 using testing::Completion;
 using testing::cstr;
+using testing::cstrs;
 using testing::Identity;
 using testing::kExecutorError;
+using testing::local_text;
 using testing::LocalRelay;
 using testing::new_identity;
 using testing::take;
@@ -59,22 +62,7 @@ std::vector<Completion> run_room(LocalRelay& relay, const std::vector<Start>& pa
     EXPECT_EQ(r.code, 0) << r.message;
   }
   std::vector<Completion> out;
-  for (auto& rec : recs) {
-    const auto calls = rec->wait_for(1);
-    if (calls.empty()) {
-      ADD_FAILURE() << "no callback";
-      out.emplace_back();
-      continue;
-    }
-    EXPECT_EQ(calls.size(), 1u);
-    out.push_back(calls[0]);
-  }
-  return out;
-}
-
-std::vector<ConstStr> cstrs(const std::vector<std::string>& texts) {
-  std::vector<ConstStr> out;
-  for (const auto& t : texts) out.push_back(cstr(t));
+  for (auto& rec : recs) out.push_back(testing::wait_one(*rec));
   return out;
 }
 
@@ -113,15 +101,6 @@ Start refresh_call(LocalRelay& relay, const std::string& share) {
     return velto_exportable_ed25519_refresh(cstr(share), &CallbackRecorder::double_cb, rec, cstr(room),
                                             cstr(relay.host()));
   };
-}
-
-std::string local_text(ResultFFI (*fn)(ConstStr, HeapString*), const std::string& arg) {
-  HeapString out{nullptr, 0};
-  const auto r = take(fn(cstr(arg), &out));
-  EXPECT_EQ(r.code, 0) << r.message;
-  std::string text(reinterpret_cast<const char*>(out.ptr), out.len);
-  velto_dealloc_heap_string(out.ptr, out.len);
-  return text;
 }
 
 std::string export_id(const std::string& share) { return local_text(&velto_exportable_ed25519_get_export_id, share); }

@@ -22,6 +22,17 @@ inline std::vector<ConstStr> cstrs(const std::vector<std::string>& texts) {
   return out;
 }
 
+// The text a local function of one text argument writes through its
+// out-pointer; the call must succeed.
+inline std::string local_text(ResultFFI (*fn)(ConstStr, HeapString*), const std::string& arg) {
+  HeapString out{nullptr, 0};
+  const auto r = take(fn(cstr(arg), &out));
+  EXPECT_EQ(r.code, 0) << r.message;
+  std::string text(reinterpret_cast<const char*>(out.ptr), out.len);
+  velto_dealloc_heap_string(out.ptr, out.len);
+  return text;
+}
+
 // One accepted call's completion (the call itself must return success).
 inline Completion wait_one(CallbackRecorder& rec) {
   const auto calls = rec.wait_for(1);
