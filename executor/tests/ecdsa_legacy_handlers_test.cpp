@@ -39,15 +39,7 @@ const ecdsa::KeyPair& v1_1_0_key(const EcdsaStorableSecretShare& share) {
 }
 
 std::vector<ecdsa::KeyPair> v1_1_0_keys(const std::vector<ShareResult>& results) {
-  std::vector<ecdsa::KeyPair> out;
-  for (const auto& r : results) {
-    if (!r) {
-      ADD_FAILURE() << r.error().display();
-      continue;
-    }
-    out.push_back(v1_1_0_key(*r));
-  }
-  return out;
+  return test::keys_of_shares(results, &v1_1_0_key);
 }
 
 awaitable<KeygenResult> keygen_party(ProtocolExecutor root, std::uint16_t t) {
@@ -190,6 +182,19 @@ TEST(EcdsaV1_1_0Handlers, RefreshOfOlderFormsWritesTag2) {
   }
 }
 
+// Runs `protocol` at every party of `ids`: each must fail with kTooNew, and
+// no frame may reach any party.
+template <class R, class Protocol>
+void expect_too_new_before_any_message(async::Runtime& rt, const std::vector<PartyId>& ids, Protocol protocol) {
+  std::shared_ptr<InMemoryNetwork> network;
+  auto outcomes = velto::testing::run_session<R>(rt, ids, std::move(protocol), {}, {}, &network);
+  for (const auto& o : outcomes) {
+    ASSERT_FALSE(o.result.has_value());
+    EXPECT_EQ(o.result.error().display(), kTooNew);
+  }
+  for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+}
+
 // A tag-3 share is refused by every handler that takes a share, before any
 // message: no party receives anything.
 TEST(EcdsaV1_1_0Handlers, Tag3ShareIsRefusedBeforeAnyMessage) {
@@ -199,35 +204,22 @@ TEST(EcdsaV1_1_0Handlers, Tag3ShareIsRefusedBeforeAnyMessage) {
   const auto shares = stored_as(keys, EcdsaShareTag::Latest);
   const auto ids = test::ids_1_to(2);
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ShareResult>(
-        rt, ids,
-        [&shares](PartyId id, ProtocolExecutor root) { return refresh_party(std::move(root), shares[id.value() - 1]); },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("refresh");
+    expect_too_new_before_any_message<ShareResult>(rt, ids, [&shares](PartyId id, ProtocolExecutor root) {
+      return refresh_party(std::move(root), shares[id.value() - 1]);
+    });
   }
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ShareResult>(
-        rt, ids,
-        [&shares, ids](PartyId id, ProtocolExecutor root) {
-          return remaining_party(std::move(root), shares[id.value() - 1], ids, 2);
-        },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("reshare, remaining party");
+    expect_too_new_before_any_message<ShareResult>(rt, ids, [&shares, ids](PartyId id, ProtocolExecutor root) {
+      return remaining_party(std::move(root), shares[id.value() - 1], ids, 2);
+    });
   }
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ExtractResult>(
-        rt, ids,
-        [&shares](PartyId id, ProtocolExecutor root) {
-          return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(1));
-        },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("export");
+    expect_too_new_before_any_message<ExtractResult>(rt, ids, [&shares](PartyId id, ProtocolExecutor root) {
+      return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(1));
+    });
   }
 }
 
