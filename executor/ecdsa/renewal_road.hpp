@@ -59,8 +59,7 @@ boost::asio::awaitable<ShareResult> refresh(ProtocolExecutor root, const EcdsaSt
         ExecutorErrorKind{ExecutorErrorKind::InvalidNumberOfParties{key->num_parties, session_size}}));
   }
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   auto protocol = async::spawn_task(E::refresh_task(joint->child(kRefreshLabel), std::move(*key)));
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
@@ -83,8 +82,7 @@ boost::asio::awaitable<ShareResult> reshare_remaining(ProtocolExecutor root, con
 
   auto protocol = async::spawn_task(E::reshare_remaining_party_task(
       joint->child(kReshareLabel), std::move(*key), std::move(remaining_party_ids), new_threshold));
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
 
@@ -101,8 +99,7 @@ boost::asio::awaitable<ShareResult> reshare_new(ProtocolExecutor root, std::uint
 
   auto protocol = async::spawn_task(E::reshare_new_party_task(joint->child(kReshareLabel), reference->chain_code,
                                                               reference->public_key, new_threshold));
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
 
@@ -122,8 +119,7 @@ boost::asio::awaitable<ShareResult> import_importer(ProtocolExecutor root, std::
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   {
     ProtocolExecutor broadcast = joint->child(kImportBroadcastLabel);
     const PublicKeyAndChaincode announcement{ecdsa::pubkey_to_compressed(imported->public_key), imported->chain_code};
@@ -141,8 +137,7 @@ boost::asio::awaitable<ShareResult> import_recipient(ProtocolExecutor root, std:
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   std::optional<PublicKeyAndChaincode> expected;
   {
     // The first message under the tag, whoever sent it; its first 65 bytes.
