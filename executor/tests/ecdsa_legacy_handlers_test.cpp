@@ -42,6 +42,15 @@ std::vector<ecdsa::KeyPair> v1_1_0_keys(const std::vector<ShareResult>& results)
   return test::keys_of_shares(results, &v1_1_0_key);
 }
 
+// Every party's result is a failure with the display text `text`.
+template <class R>
+void expect_every_party_fails_with(const std::vector<R>& results, const std::string& text) {
+  for (const auto& r : results) {
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().display(), text);
+  }
+}
+
 awaitable<KeygenResult> keygen_party(ProtocolExecutor root, std::uint16_t t) {
   co_return co_await ecdsa_keygen_handler_v1_1_0(std::move(root), t);
 }
@@ -142,10 +151,7 @@ TEST(EcdsaV1_1_0Handlers, KeygenThresholdAboveThePartyCount) {
   async::Runtime rt(2);
   auto results = test::run_parties<KeygenResult>(
       rt, test::ids_1_to(2), [](PartyId, ProtocolExecutor root) { return keygen_party(std::move(root), 3); });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), "Executor Failed: `The threshold Is bigger than the number of parties`");
-  }
+  expect_every_party_fails_with(results, "Executor Failed: `The threshold Is bigger than the number of parties`");
 }
 
 // Stored shares of tags 0, 1 and 2 (with set-up states) refresh into tag 2
@@ -255,20 +261,14 @@ TEST(EcdsaV1_1_0Handlers, ExportToAPartyOutsideTheSessionFailsEverywhere) {
   auto results = test::run_parties<ExtractResult>(rt, session, [&shares](PartyId id, ProtocolExecutor root) {
     return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(3));
   });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), expected);
-  }
+  expect_every_party_fails_with(results, expected);
 }
 
 TEST(EcdsaV1_1_0Handlers, ReshareWithoutRemainingPartyFailsBeforeAnyTask) {
   async::Runtime rt(2);
   auto results = test::run_parties<ShareResult>(
       rt, test::ids_1_to(2), [](PartyId, ProtocolExecutor root) { return new_party(std::move(root), 2); });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), "Public key and chaincode synchronization failed");
-  }
+  expect_every_party_fails_with(results, "Public key and chaincode synchronization failed");
 }
 
 // Reshare 2-of-3 to 2-of-3 among old parties 1 and 2 and one new party.
