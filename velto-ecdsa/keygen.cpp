@@ -81,13 +81,27 @@ boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_
 }
 
 boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> ecdsa_keygen_future(
-    ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold) {
-  auto out = co_await keygen_core(std::move(executor), std::move(a0), threshold);
+    ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold, DlogProofStep proof_step) {
+  auto out = co_await keygen_core(std::move(executor), std::move(a0), threshold, proof_step);
   if (!out) co_return std::unexpected(std::move(out.error()));
   // A group key at the identity is no key: its share could sign nothing and
   // no encoder can write it. Only cancelling constant terms produce it.
   if (out->public_key.is_identity()) co_return std::unexpected(EcdsaKeygenLibError::InvalidLagrangeSum{});
   co_return std::move(*out);
+}
+
+boost::asio::awaitable<std::expected<KeyPair, EcdsaKeygenLibError>> keygen_fresh_key(ProtocolExecutor keygen,
+                                                                                     std::uint16_t threshold,
+                                                                                     DlogProofStep proof_step) {
+  const crypto::ByteArray<32> chain_code = bip32_chaincode_tag(keygen.tag());
+  const PartyId me = keygen.my_party_id();
+  const std::uint16_t n = keygen.number_of_parties();
+  crypto::Scalar a0 = crypto::Scalar::random(keygen.rng());
+
+  auto out = co_await ecdsa_keygen_future(std::move(keygen), std::move(a0), threshold, proof_step);
+  if (!out) co_return std::unexpected(std::move(out.error()));
+  KeyPair key{out->secret_share, chain_code, out->public_key, me, threshold, n};
+  co_return std::move(key);
 }
 
 boost::asio::awaitable<std::expected<KeyPair, BoxedError>> ecdsa_keygen_handler_latest(ProtocolExecutor root,
@@ -98,16 +112,9 @@ boost::asio::awaitable<std::expected<KeyPair, BoxedError>> ecdsa_keygen_handler_
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(std::move(joint.error()));
   ProtocolExecutor keygen = open_keygen_executor(std::move(*joint));
-
-  const crypto::ByteArray<32> chain_code = bip32_chaincode_tag(keygen.tag());
-  const PartyId me = keygen.my_party_id();
-  const std::uint16_t n = keygen.number_of_parties();
-  crypto::Scalar a0 = crypto::Scalar::random(keygen.rng());
-
-  auto out = co_await ecdsa_keygen_future(std::move(keygen), std::move(a0), threshold);
-  if (!out) co_return std::unexpected(box_error<EcdsaKeygenLibError>(std::move(out.error())));
-  KeyPair key{out->secret_share, chain_code, out->public_key, me, threshold, n};
-  co_return std::move(key);
+  auto key = co_await keygen_fresh_key(std::move(keygen), threshold);
+  if (!key) co_return std::unexpected(box_error<EcdsaKeygenLibError>(std::move(key.error())));
+  co_return std::move(*key);
 }
 
 }  // namespace velto::ecdsa

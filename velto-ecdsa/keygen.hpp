@@ -57,9 +57,20 @@ crypto::ByteArray<32> bip32_chaincode_tag(const UcTag& tag);
 boost::asio::awaitable<std::expected<crypto::Scalar, BoxedError>> keygen_share_fold(ProtocolExecutor& executor,
                                                                                     crypto::Scalar own_evaluation);
 
+// The committed proof step of a key generation: on the key-generation
+// executor, proves knowledge of this party's share and returns every other
+// party's checked public share (committed_dlog_proof, zkpok_comm.hpp, with
+// the opening record of the protocol version).
+using DlogProofStep = boost::asio::awaitable<std::expected<PartyMap<crypto::Point>, EcdsaKeygenLibError>> (*)(
+    const ProtocolExecutor&, const crypto::Scalar&);
+
+// The current protocol's proof step: openings R ‖ X ‖ z, challenge over R
+// then X.
+DlogProofStep current_dlog_proof_step();
+
 // The keygen core on `executor` (the "ECDSA Keygen" or "keygen_inner"
 // executor, released when the run ends), with this party's constant term
-// `a0` and the threshold t.
+// `a0`, the threshold t and the protocol version's proof step.
 // Errors:
 //   InvalidThreshold       t is 0 or above the number of parties (nothing
 //                          is sent)
@@ -73,18 +84,8 @@ boost::asio::awaitable<std::expected<crypto::Scalar, BoxedError>> keygen_share_f
 //                          all parties cancel, which no honest run causes)
 // A party list of more than 8192 ids is a bug of the engine (panic).
 boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> ecdsa_keygen_future(
-    ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold);
-
-// The committed proof step of a key generation: on the key-generation
-// executor, proves knowledge of this party's share and returns every other
-// party's checked public share (committed_dlog_proof, zkpok_comm.hpp, with
-// the opening record of the protocol version).
-using DlogProofStep = boost::asio::awaitable<std::expected<PartyMap<crypto::Point>, EcdsaKeygenLibError>> (*)(
-    const ProtocolExecutor&, const crypto::Scalar&);
-
-// The current protocol's proof step: openings R ‖ X ‖ z, challenge over R
-// then X.
-DlogProofStep current_dlog_proof_step();
+    ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold,
+    DlogProofStep proof_step = current_dlog_proof_step());
 
 // The keygen core as above, except that a group key at the identity is
 // returned rather than refused: the resharing forms report that case with
@@ -92,6 +93,13 @@ DlogProofStep current_dlog_proof_step();
 boost::asio::awaitable<std::expected<KeygenOutput, EcdsaKeygenLibError>> keygen_core(
     ProtocolExecutor executor, crypto::Scalar a0, std::uint16_t threshold,
     DlogProofStep proof_step = current_dlog_proof_step());
+
+// A fresh key on the key-generation executor `keygen` (moved in): the chain
+// code from its tag, a0 drawn from its generator, then ecdsa_keygen_future
+// with `proof_step`. The party's key pair (its own id and the executor's
+// party count). Errors: those of ecdsa_keygen_future.
+boost::asio::awaitable<std::expected<KeyPair, EcdsaKeygenLibError>> keygen_fresh_key(
+    ProtocolExecutor keygen, std::uint16_t threshold, DlogProofStep proof_step = current_dlog_proof_step());
 
 // A fresh key generation on the started root executor of a session (moved
 // in): generates a session tag jointly, opens "ECDSA Keygen" on it, derives

@@ -22,4 +22,9 @@ boost::asio::awaitable<TransportKeyResult> transport_key_collector_task(
   co_return std::move(out);
 }
 
+async::JoinHandle<TransportKeyResult> spawn_transport_key_collector(const ProtocolExecutor& joint,
+                                                                    std::string_view label) {
+  return async::spawn_task(transport_key_collector_task(joint.child(label), joint.shared_parties()));
+}
+
 }  // namespace velto::executor

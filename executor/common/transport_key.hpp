@@ -9,6 +9,7 @@
 #pragma once
 
 #include <expected>
+#include <string_view>
 #include <utility>
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -16,6 +17,7 @@
 #include "crypto/error.hpp"
 #include "executor/api_type.hpp"
 #include "noise-kk/keys.hpp"
+#include "velto-mpc-infra/async/runtime.hpp"
 #include "velto-mpc-infra/executor.hpp"
 
 namespace velto::executor {
@@ -45,5 +47,10 @@ using TransportKeyResult = std::expected<TransportKeyRotation, BoxedError>;
 // than 32 bytes and Custom("Invalid public key") for a refused key.
 boost::asio::awaitable<TransportKeyResult> transport_key_collector_task(
     ProtocolExecutor executor, PartyList parties);
+
+// The collector as a task of its own on the child `label` of the handler's
+// joint executor, over the joint executor's parties.
+async::JoinHandle<TransportKeyResult> spawn_transport_key_collector(const ProtocolExecutor& joint,
+                                                                    std::string_view label);
 
 }  // namespace velto::executor

@@ -31,6 +31,7 @@
 
 #include "crypto/bytes.hpp"
 #include "crypto/secret.hpp"
+#include "executor/common/announcement.hpp"
 #include "executor/common/transport_key.hpp"
 #include "executor/ecdsa/latest/common.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
@@ -43,32 +44,6 @@
 #include "velto-mpc-infra/uc_tag_generate.hpp"
 
 namespace velto::executor::renewal_road {
-
-using Announcement = std::optional<PublicKeyAndChaincode>;
-
-// The key first, then the chain code.
-inline bool same_key_and_chain_code(const PublicKeyAndChaincode& a, const PublicKeyAndChaincode& b) {
-  return a.public_key == b.public_key && a.chain_code == b.chain_code;
-}
-
-// Sends this party's reshare announcement to every other party of the joint
-// executor and hands every other party's announcement to `check` as it
-// arrives; `check` returns false to stop with PublicKeyAndChaincodeSyncFailed.
-template <class Check>
-boost::asio::awaitable<std::expected<void, ExecutorFailure>> exchange_announcements(ProtocolExecutor& joint,
-                                                                                    const Announcement& own,
-                                                                                    Check& check) {
-  if (auto sent = joint.send_to_all(own); !sent) {
-    co_return std::unexpected(into_boxed_handler_error(std::move(sent.error())));
-  }
-  auto poll = BufferedPoll::start(joint, joint.parties());
-  for (;;) {
-    auto item = co_await poll.next<Announcement>();
-    if (!item) co_return std::unexpected(into_boxed_handler_error(std::move(item.error())));
-    if (!*item) co_return std::expected<void, ExecutorFailure>{};
-    if (!check((*item)->value)) co_return std::unexpected(latest_detail::sync_failed());
-  }
-}
 
 template <class E>
 boost::asio::awaitable<ShareResult> refresh(ProtocolExecutor root, const EcdsaStorableSecretShare& share) {
@@ -84,8 +59,7 @@ boost::asio::awaitable<ShareResult> refresh(ProtocolExecutor root, const EcdsaSt
         ExecutorErrorKind{ExecutorErrorKind::InvalidNumberOfParties{key->num_parties, session_size}}));
   }
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   auto protocol = async::spawn_task(E::refresh_task(joint->child(kRefreshLabel), std::move(*key)));
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
@@ -96,27 +70,19 @@ boost::asio::awaitable<ShareResult> reshare_remaining(ProtocolExecutor root, con
                                                       std::uint16_t new_threshold) {
   auto key = E::key_pair(share);
   if (!key) co_return std::unexpected(std::move(key.error()));
-  const Announcement own(std::in_place, ecdsa::pubkey_to_compressed(key->public_key), key->chain_code);
+  const PublicKeyAndChaincode own{ecdsa::pubkey_to_compressed(key->public_key), key->chain_code};
 
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
   // Every other remaining party must announce exactly our key and chain code.
-  std::size_t equal = 0;
-  auto check = [&own, &equal](const Announcement& received) {
-    if (!received) return true;
-    if (!same_key_and_chain_code(*received, *own)) return false;
-    ++equal;
-    return true;
-  };
-  auto exchanged = co_await exchange_announcements(*joint, own, check);
-  if (!exchanged) co_return std::unexpected(std::move(exchanged.error()));
-  if (equal + 1 != remaining_party_ids.size()) co_return std::unexpected(latest_detail::sync_failed());
+  // An empty list wraps to a count no session reaches: sync failure.
+  auto confirmed = co_await confirm_announcements(*joint, own, remaining_party_ids.size() - 1);
+  if (!confirmed) co_return std::unexpected(std::move(confirmed.error()));
 
   auto protocol = async::spawn_task(E::reshare_remaining_party_task(
       joint->child(kReshareLabel), std::move(*key), std::move(remaining_party_ids), new_threshold));
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
 
@@ -126,26 +92,14 @@ boost::asio::awaitable<ShareResult> reshare_new(ProtocolExecutor root, std::uint
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
   // The first announced pair is the reference; every later one must equal it.
-  Announcement reference;
-  auto check = [&reference](const Announcement& received) {
-    if (!received) return true;
-    if (!reference) {
-      reference = received;
-      return true;
-    }
-    return same_key_and_chain_code(*received, *reference);
-  };
-  const Announcement none;
-  auto exchanged = co_await exchange_announcements(*joint, none, check);
-  if (!exchanged) co_return std::unexpected(std::move(exchanged.error()));
   // A session without any remaining party has no key to take over: no task
   // is spawned.
-  if (!reference) co_return std::unexpected(latest_detail::sync_failed());
+  auto reference = co_await take_announced<PublicKeyAndChaincode>(*joint);
+  if (!reference) co_return std::unexpected(std::move(reference.error()));
 
   auto protocol = async::spawn_task(E::reshare_new_party_task(joint->child(kReshareLabel), reference->chain_code,
                                                               reference->public_key, new_threshold));
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   co_return co_await join_into_renewed_share(std::move(transport), std::move(protocol), E::kShareTag);
 }
 
@@ -165,8 +119,7 @@ boost::asio::awaitable<ShareResult> import_importer(ProtocolExecutor root, std::
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   {
     ProtocolExecutor broadcast = joint->child(kImportBroadcastLabel);
     const PublicKeyAndChaincode announcement{ecdsa::pubkey_to_compressed(imported->public_key), imported->chain_code};
@@ -184,8 +137,7 @@ boost::asio::awaitable<ShareResult> import_recipient(ProtocolExecutor root, std:
   auto joint = co_await generate_uc_tag(std::move(root));
   if (!joint) co_return std::unexpected(into_boxed_handler_error(std::move(joint.error())));
 
-  auto transport = async::spawn_task(
-      transport_key_collector_task(joint->child(kTransportKeyRefreshLabel), joint->shared_parties()));
+  auto transport = spawn_transport_key_collector(*joint, kTransportKeyRefreshLabel);
   std::optional<PublicKeyAndChaincode> expected;
   {
     // The first message under the tag, whoever sent it; its first 65 bytes.

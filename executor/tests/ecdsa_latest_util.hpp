@@ -65,15 +65,18 @@ inline const KeyPair& latest_key(const EcdsaStorableSecretShare& share) {
   return std::get<3>(share.key_share);
 }
 
-// The current key pairs of results that must all be shares.
-inline std::vector<KeyPair> keys_of_shares(const std::vector<ShareResult>& results) {
+// The key pairs of results that must all be shares, each read (and its form
+// checked) by `key_of`: the current form unless told otherwise.
+using ShareKeyReader = const KeyPair& (*)(const EcdsaStorableSecretShare&);
+inline std::vector<KeyPair> keys_of_shares(const std::vector<ShareResult>& results,
+                                           ShareKeyReader key_of = &latest_key) {
   std::vector<KeyPair> out;
   for (const auto& r : results) {
     if (!r) {
       ADD_FAILURE() << r.error().display();
       continue;
     }
-    out.push_back(latest_key(*r));
+    out.push_back(key_of(*r));
   }
   return out;
 }

@@ -39,15 +39,16 @@ const ecdsa::KeyPair& v1_1_0_key(const EcdsaStorableSecretShare& share) {
 }
 
 std::vector<ecdsa::KeyPair> v1_1_0_keys(const std::vector<ShareResult>& results) {
-  std::vector<ecdsa::KeyPair> out;
+  return test::keys_of_shares(results, &v1_1_0_key);
+}
+
+// Every party's result is a failure with the display text `text`.
+template <class R>
+void expect_every_party_fails_with(const std::vector<R>& results, const std::string& text) {
   for (const auto& r : results) {
-    if (!r) {
-      ADD_FAILURE() << r.error().display();
-      continue;
-    }
-    out.push_back(v1_1_0_key(*r));
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().display(), text);
   }
-  return out;
 }
 
 awaitable<KeygenResult> keygen_party(ProtocolExecutor root, std::uint16_t t) {
@@ -150,10 +151,7 @@ TEST(EcdsaV1_1_0Handlers, KeygenThresholdAboveThePartyCount) {
   async::Runtime rt(2);
   auto results = test::run_parties<KeygenResult>(
       rt, test::ids_1_to(2), [](PartyId, ProtocolExecutor root) { return keygen_party(std::move(root), 3); });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), "Executor Failed: `The threshold Is bigger than the number of parties`");
-  }
+  expect_every_party_fails_with(results, "Executor Failed: `The threshold Is bigger than the number of parties`");
 }
 
 // Stored shares of tags 0, 1 and 2 (with set-up states) refresh into tag 2
@@ -190,6 +188,19 @@ TEST(EcdsaV1_1_0Handlers, RefreshOfOlderFormsWritesTag2) {
   }
 }
 
+// Runs `protocol` at every party of `ids`: each must fail with kTooNew, and
+// no frame may reach any party.
+template <class R, class Protocol>
+void expect_too_new_before_any_message(async::Runtime& rt, const std::vector<PartyId>& ids, Protocol protocol) {
+  std::shared_ptr<InMemoryNetwork> network;
+  auto outcomes = velto::testing::run_session<R>(rt, ids, std::move(protocol), {}, {}, &network);
+  for (const auto& o : outcomes) {
+    ASSERT_FALSE(o.result.has_value());
+    EXPECT_EQ(o.result.error().display(), kTooNew);
+  }
+  for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+}
+
 // A tag-3 share is refused by every handler that takes a share, before any
 // message: no party receives anything.
 TEST(EcdsaV1_1_0Handlers, Tag3ShareIsRefusedBeforeAnyMessage) {
@@ -199,35 +210,22 @@ TEST(EcdsaV1_1_0Handlers, Tag3ShareIsRefusedBeforeAnyMessage) {
   const auto shares = stored_as(keys, EcdsaShareTag::Latest);
   const auto ids = test::ids_1_to(2);
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ShareResult>(
-        rt, ids,
-        [&shares](PartyId id, ProtocolExecutor root) { return refresh_party(std::move(root), shares[id.value() - 1]); },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("refresh");
+    expect_too_new_before_any_message<ShareResult>(rt, ids, [&shares](PartyId id, ProtocolExecutor root) {
+      return refresh_party(std::move(root), shares[id.value() - 1]);
+    });
   }
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ShareResult>(
-        rt, ids,
-        [&shares, ids](PartyId id, ProtocolExecutor root) {
-          return remaining_party(std::move(root), shares[id.value() - 1], ids, 2);
-        },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("reshare, remaining party");
+    expect_too_new_before_any_message<ShareResult>(rt, ids, [&shares, ids](PartyId id, ProtocolExecutor root) {
+      return remaining_party(std::move(root), shares[id.value() - 1], ids, 2);
+    });
   }
   {
-    std::shared_ptr<InMemoryNetwork> network;
-    auto outcomes = velto::testing::run_session<ExtractResult>(
-        rt, ids,
-        [&shares](PartyId id, ProtocolExecutor root) {
-          return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(1));
-        },
-        {}, {}, &network);
-    for (const auto& o : outcomes) EXPECT_EQ(o.result.error().display(), kTooNew);
-    for (const PartyId id : ids) EXPECT_EQ(network->frames_delivered(id), 0u);
+    SCOPED_TRACE("export");
+    expect_too_new_before_any_message<ExtractResult>(rt, ids, [&shares](PartyId id, ProtocolExecutor root) {
+      return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(1));
+    });
   }
 }
 
@@ -263,20 +261,14 @@ TEST(EcdsaV1_1_0Handlers, ExportToAPartyOutsideTheSessionFailsEverywhere) {
   auto results = test::run_parties<ExtractResult>(rt, session, [&shares](PartyId id, ProtocolExecutor root) {
     return extract_party(std::move(root), shares[id.value() - 1], PartyId::unchecked(3));
   });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), expected);
-  }
+  expect_every_party_fails_with(results, expected);
 }
 
 TEST(EcdsaV1_1_0Handlers, ReshareWithoutRemainingPartyFailsBeforeAnyTask) {
   async::Runtime rt(2);
   auto results = test::run_parties<ShareResult>(
       rt, test::ids_1_to(2), [](PartyId, ProtocolExecutor root) { return new_party(std::move(root), 2); });
-  for (const auto& r : results) {
-    ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(r.error().display(), "Public key and chaincode synchronization failed");
-  }
+  expect_every_party_fails_with(results, "Public key and chaincode synchronization failed");
 }
 
 // Reshare 2-of-3 to 2-of-3 among old parties 1 and 2 and one new party.

@@ -17,10 +17,6 @@ namespace velto::executor::latest_detail {
 
 inline ExecutorFailure failure(ExecutorErrorKind kind) { return ExecutorFailure(std::move(kind)); }
 
-inline ExecutorFailure sync_failed() {
-  return failure(ExecutorErrorKind{ExecutorErrorKind::PublicKeyAndChaincodeSyncFailed{}});
-}
-
 // The current engine's key pair of a stored share of any version, as an
 // owned copy (the share may be released while the copy is in use).
 inline ecdsa::KeyPair keypair_of(const EcdsaStorableSecretShare& share) {
