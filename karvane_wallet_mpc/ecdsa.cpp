@@ -37,16 +37,6 @@ Maker keygen_result(std::expected<mpc::DoubleOutput, mpc::VeltoError> r) {
   return [v = std::move(v)]() -> PyObject* { return new_ecdsa_keygen_result(v); };
 }
 
-// --- constructor -----------------------------------------------------------
-
-PyObject* ecdsa_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* a[1];
-  if (!py::match_args("PyEcdsa.__new__", {"host_url"}, args, kwargs, a)) return nullptr;
-  std::string host;
-  if (!py::to_text(a[0], "host_url", host)) return nullptr;
-  return py::make_instance<mpc::Ecdsa>(type, std::move(host));
-}
-
 // --- awaitable methods -----------------------------------------------------
 
 PyObject* create_room(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -207,21 +197,13 @@ PyMethodDef g_methods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyTypeObject* g_type = nullptr;
+constexpr char kNew[] = "PyEcdsa.__new__";
 
 }  // namespace
 
 PyTypeObject* ecdsa_type() {
-  if (g_type == nullptr) {
-    static const std::string doc = py::signature_doc("PyEcdsa", "(host_url)");
-    g_type = py::make_type("PyEcdsa", static_cast<int>(sizeof(py::Instance<mpc::Ecdsa>)),
-                           {{Py_tp_doc, const_cast<char*>(doc.c_str())},
-                            {Py_tp_new, reinterpret_cast<void*>(&ecdsa_new)},
-                            {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance<mpc::Ecdsa>)},
-                            {Py_tp_methods, g_methods},
-                            {0, nullptr}},
-                           "karvane_wallet_mpc");
-  }
-  return g_type;
+  static const std::string doc = py::signature_doc("PyEcdsa", "(host_url)");
+  return client_type<mpc::Ecdsa, kNew>(g_type, "PyEcdsa", doc, g_methods);
 }
 
 }  // namespace karvane

@@ -36,16 +36,6 @@ Maker keygen_result(std::expected<mpc::DoubleOutput, mpc::VeltoError> r) {
   return [v = std::move(v)]() -> PyObject* { return new_ed25519_keygen_result(v); };
 }
 
-// --- constructor -----------------------------------------------------------
-
-PyObject* ed25519_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* a[1];
-  if (!py::match_args("PyEd25519.__new__", {"host_url"}, args, kwargs, a)) return nullptr;
-  std::string host;
-  if (!py::to_text(a[0], "host_url", host)) return nullptr;
-  return py::make_instance<mpc::Ed25519>(type, std::move(host));
-}
-
 // --- awaitable methods -----------------------------------------------------
 
 PyObject* create_room(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -58,20 +48,13 @@ PyObject* keygen(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* sign(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[4];
-  if (!py::match_args("PyEd25519.sign", {"room_uuid", "secret_share", "message", "derivation_path"}, args, kwargs, a))
-    return nullptr;
-  std::string room, share;
-  Bytes message;
-  Path path;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_text(a[1], "secret_share", share) ||
-      !py::to_byte_list(a[2], "message", message) || !py::to_u32_list(a[3], "derivation_path", path))
-    return nullptr;
-  return bridge::spawn([host = ed25519_of(self).host_url(), room, share, message, path]() -> awaitable<Maker> {
-    const std::string message_hex = mpc::to_ffi(message);
+  MessageSignArgs s;
+  if (!convert("PyEd25519.sign", "derivation_path", args, kwargs, s)) return nullptr;
+  return bridge::spawn([host = ed25519_of(self).host_url(), s = std::move(s)]() -> awaitable<Maker> {
+    const std::string message_hex = mpc::to_ffi(s.message);
     auto call = [&](SingleCallback cb, void* ctx) {
-      return velto_ed25519_sign(mpc::const_str(share), mpc::const_str(message_hex), mpc::const_str(room),
-                                mpc::const_str(host), mpc::u32_array(path), cb, ctx);
+      return velto_ed25519_sign(mpc::const_str(s.share), mpc::const_str(message_hex), mpc::const_str(s.room),
+                                mpc::const_str(host), mpc::u32_array(s.path), cb, ctx);
     };
     auto r = co_await mpc::async_ffi_single(call);
     if (!r) co_return mpc_error(std::move(r.error()));
@@ -91,37 +74,24 @@ PyObject* export_full_private_key(PyObject* self, PyObject* args, PyObject* kwar
 }
 
 PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[6];
-  if (!py::match_args("PyEd25519.import_private_key_importer",
-                      {"room_uuid", "threshold", "private_key", "is_raw", "keygen_secret", "keygen_ids"}, args, kwargs,
-                      a))
-    return nullptr;
-  std::string room;
-  std::uint16_t threshold = 0;
-  Bytes key, secret;
-  bool is_raw = false;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "threshold", threshold) ||
-      !py::to_byte_list(a[2], "private_key", key) || !py::to_bool(a[3], "is_raw", is_raw) ||
-      !py::to_byte_list(a[4], "keygen_secret", secret) || !py::to_text_list(a[5], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn(
-      [host = ed25519_of(self).host_url(), room, threshold, key, is_raw, secret, ids]() -> awaitable<Maker> {
-        if (threshold == 0) co_return bridge::value_error("threshold must be > 0");
-        if (key.size() != 32) co_return bridge::value_error("private_key must be 32 bytes");
-        if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-        const auto key_hex = mpc::to_ffi(as32(key));
-        const auto secret_hex = mpc::to_ffi(as32(secret));
-        const mpc::ConstStrList id_list(ids);
-        const std::uint8_t raw_flag = is_raw ? 1 : 0;
-        auto call = [&](DoubleCallback cb, void* ctx) {
-          return velto_ed25519_import_private_key_importer(threshold, mpc::const_str(key_hex.view()),
-                                                           mpc::const_str(secret_hex.view()), mpc::const_str(room),
-                                                           mpc::const_str(host), id_list.array(), raw_flag, cb, ctx);
-        };
-        auto r = co_await mpc::async_ffi_double(call);
-        co_return keygen_result(std::move(r));
-      });
+  Ed25519ImportArgs i;
+  if (!convert("PyEd25519.import_private_key_importer", "is_raw", args, kwargs, i)) return nullptr;
+  return bridge::spawn([host = ed25519_of(self).host_url(), i = std::move(i)]() -> awaitable<Maker> {
+    if (i.threshold == 0) co_return bridge::value_error("threshold must be > 0");
+    if (i.key.size() != 32) co_return bridge::value_error("private_key must be 32 bytes");
+    if (i.secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
+    const auto key_hex = mpc::to_ffi(as32(i.key));
+    const auto secret_hex = mpc::to_ffi(as32(i.secret));
+    const mpc::ConstStrList id_list(i.ids);
+    const std::uint8_t raw_flag = i.is_raw ? 1 : 0;
+    auto call = [&](DoubleCallback cb, void* ctx) {
+      return velto_ed25519_import_private_key_importer(i.threshold, mpc::const_str(key_hex.view()),
+                                                       mpc::const_str(secret_hex.view()), mpc::const_str(i.room),
+                                                       mpc::const_str(host), id_list.array(), raw_flag, cb, ctx);
+    };
+    auto r = co_await mpc::async_ffi_double(call);
+    co_return keygen_result(std::move(r));
+  });
 }
 
 PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -183,21 +153,13 @@ PyMethodDef g_methods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyTypeObject* g_type = nullptr;
+constexpr char kNew[] = "PyEd25519.__new__";
 
 }  // namespace
 
 PyTypeObject* ed25519_type() {
-  if (g_type == nullptr) {
-    static const std::string doc = py::signature_doc("PyEd25519", "(host_url)");
-    g_type = py::make_type("PyEd25519", static_cast<int>(sizeof(py::Instance<mpc::Ed25519>)),
-                           {{Py_tp_doc, const_cast<char*>(doc.c_str())},
-                            {Py_tp_new, reinterpret_cast<void*>(&ed25519_new)},
-                            {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance<mpc::Ed25519>)},
-                            {Py_tp_methods, g_methods},
-                            {0, nullptr}},
-                           "karvane_wallet_mpc");
-  }
-  return g_type;
+  static const std::string doc = py::signature_doc("PyEd25519", "(host_url)");
+  return client_type<mpc::Ed25519, kNew>(g_type, "PyEd25519", doc, g_methods);
 }
 
 }  // namespace karvane

@@ -10,11 +10,12 @@
 
 #include "karvane_wallet_mpc/bridge.hpp"
 #include "karvane_wallet_mpc/error.hpp"
+#include "karvane_wallet_mpc/methods.hpp"
 #include "karvane_wallet_mpc/py/args.hpp"
 #include "karvane_wallet_mpc/py/class.hpp"
 #include "karvane_wallet_mpc/types.hpp"
 #include "velto-mpc/ffi/conversions.hpp"
-#include "velto-mpc/schemes/ecdsa.hpp"
+#include "velto-mpc/schemes/ed25519.hpp"
 #include "velto-mpc/schemes/exportable_ed25519.hpp"
 
 namespace karvane {
@@ -26,16 +27,11 @@ namespace xp = velto::mpc::exportable;
 using boost::asio::awaitable;
 using bridge::Maker;
 
-using Bytes = std::vector<std::uint8_t>;
-using Path = std::vector<std::uint32_t>;
-using Texts = std::vector<std::string>;
+using namespace methods;
 
-// The object: the relay host, passed to every call that takes one.
-struct ExportableEd25519 {
-  std::string host_url;
-};
-
-const std::string& host_of(PyObject* self) { return py::value_of<ExportableEd25519>(self).host_url; }
+// The object: the binding's Ed25519 scheme object, whose host text is passed
+// to every call that takes one.
+const std::string& host_of(PyObject* self) { return py::value_of<mpc::Ed25519>(self).host_url(); }
 
 PyObject* raise_runtime_error(const std::string& text) {
   py::Ref msg = py::text(text);
@@ -45,6 +41,12 @@ PyObject* raise_runtime_error(const std::string& text) {
 
 Maker runtime_error(std::string text) {
   return [text = std::move(text)]() -> PyObject* { return raise_runtime_error(text); };
+}
+
+// Failures of the binding's room creation and keygen identity.
+Maker create_room_failed(mpc::VeltoError e) { return runtime_error("create_room failed: " + e.display()); }
+PyObject* raise_init_keygen_failed(const mpc::VeltoError& e) {
+  return raise_runtime_error("init_keygen failed: " + e.display());
 }
 
 std::string hex_of(const Bytes& bytes) { return mpc::to_ffi(std::span<const std::uint8_t>(bytes)); }
@@ -63,53 +65,21 @@ Maker keygen_result(xp::Outcome<mpc::DoubleOutput> r) {
   return [v = std::move(v)]() -> PyObject* { return new_ed25519_keygen_result(v); };
 }
 
-// --- constructor -----------------------------------------------------------
-
-PyObject* exportable_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* a[1];
-  if (!py::match_args("PyExportableEd25519.__new__", {"host_url"}, args, kwargs, a)) return nullptr;
-  std::string host;
-  if (!py::to_text(a[0], "host_url", host)) return nullptr;
-  return py::make_instance<ExportableEd25519>(type, ExportableEd25519{std::move(host)});
-}
-
 // --- awaitable methods -----------------------------------------------------
 
 PyObject* create_room(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[2];
-  if (!py::match_args("PyExportableEd25519.create_room", {"n", "api_key"}, args, kwargs, a)) return nullptr;
-  std::uint16_t n = 0;
-  std::string api_key;
-  if (!py::to_u16(a[0], "n", n) || !py::to_text(a[1], "api_key", api_key)) return nullptr;
-  return bridge::spawn([host = host_of(self), n, api_key]() -> awaitable<Maker> {
-    if (n == 0) co_return bridge::value_error("n must be > 0");
-    auto r = co_await mpc::create_room(host, n, api_key);
-    if (!r) co_return runtime_error("create_room failed: " + r.error().display());
-    Maker m = [t = std::move(*r)]() -> PyObject* { return py::text(t).release(); };
-    co_return m;
-  });
+  return methods::create_room(host_of(self), args, kwargs, "PyExportableEd25519.create_room", &create_room_failed);
 }
 
 PyObject* receive_key(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[5];
-  if (!py::match_args("PyExportableEd25519.receive_key", {"room_uuid", "n", "t", "keygen_secret", "keygen_ids"}, args,
-                      kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t n = 0, t = 0;
-  Bytes secret;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "n", n) || !py::to_u16(a[2], "t", t) ||
-      !py::to_byte_list(a[3], "keygen_secret", secret) || !py::to_text_list(a[4], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = host_of(self), room, n, t, secret, ids]() -> awaitable<Maker> {
-    if (n == 0) co_return bridge::value_error("n must be > 0");
-    if (t == 0) co_return bridge::value_error("t must be > 0");
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    const std::string secret_hex = hex_of(secret);
-    const mpc::ConstStrList id_list(ids);
+  KeygenArgs k;
+  if (!convert("PyExportableEd25519.receive_key", args, kwargs, k)) return nullptr;
+  return bridge::spawn([host = host_of(self), k = std::move(k)]() -> awaitable<Maker> {
+    if (const char* text = refusal(k)) co_return bridge::value_error(text);
+    const std::string secret_hex = hex_of(k.secret);
+    const mpc::ConstStrList id_list(k.ids);
     auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_exportable_ed25519_receive_key(n, t, mpc::const_str(secret_hex), mpc::const_str(room),
+      return velto_exportable_ed25519_receive_key(k.n, k.t, mpc::const_str(secret_hex), mpc::const_str(k.room),
                                                   mpc::const_str(host), id_list.array(), cb, ctx);
     };
     auto r = co_await xp::call_double("velto_exportable_ed25519_receive_key", call);
@@ -118,27 +88,19 @@ PyObject* receive_key(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* sign(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[4];
-  if (!py::match_args("PyExportableEd25519.sign", {"room_uuid", "secret_share", "message", "_derivation_path"}, args,
-                      kwargs, a))
-    return nullptr;
-  std::string room, share;
-  Bytes message;
-  Path path;  // converted, never used: the scheme has no derivation
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_text(a[1], "secret_share", share) ||
-      !py::to_byte_list(a[2], "message", message) || !py::to_u32_list(a[3], "_derivation_path", path))
-    return nullptr;
-  return bridge::spawn([host = host_of(self), room, share, message]() -> awaitable<Maker> {
-    const std::string message_hex = hex_of(message);
+  MessageSignArgs s;  // the path is converted, never used: the scheme has no derivation
+  if (!convert("PyExportableEd25519.sign", "_derivation_path", args, kwargs, s)) return nullptr;
+  return bridge::spawn([host = host_of(self), s = std::move(s)]() -> awaitable<Maker> {
+    const std::string message_hex = hex_of(s.message);
     auto call = [&](SingleCallback cb, void* ctx) {
-      return velto_exportable_ed25519_sign(mpc::const_str(share), mpc::const_str(message_hex), mpc::const_str(room),
-                                           mpc::const_str(host), cb, ctx);
+      return velto_exportable_ed25519_sign(mpc::const_str(s.share), mpc::const_str(message_hex),
+                                           mpc::const_str(s.room), mpc::const_str(host), cb, ctx);
     };
     auto r = co_await xp::call_single("velto_exportable_ed25519_sign", call);
     if (!r) co_return runtime_error(std::move(r.error()));
     auto signature = xp::decode_hex("signature", *r);
     if (!signature) co_return runtime_error(std::move(signature.error()));
-    Maker m = [s = std::move(*signature)]() -> PyObject* { return py::byte_list(s).release(); };
+    Maker m = [sig = std::move(*signature)]() -> PyObject* { return py::byte_list(sig).release(); };
     co_return m;
   });
 }
@@ -174,33 +136,21 @@ PyObject* export_full_private_key(PyObject* self, PyObject* args, PyObject* kwar
     };
     auto r = co_await xp::call_single("velto_exportable_ed25519_export_full_private_key", call);
     if (!r) co_return runtime_error(std::move(r.error()));
-    Maker m = [t = std::move(*r)]() -> PyObject* {
-      if (t.empty()) Py_RETURN_NONE;
-      return py::text(t).release();
-    };
-    co_return m;
+    co_return optional_text(std::move(*r));
   });
 }
 
 PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[4];
-  if (!py::match_args("PyExportableEd25519.import_private_key_recipient",
-                      {"room_uuid", "threshold", "keygen_secret", "keygen_ids"}, args, kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t threshold = 0;
-  Bytes secret;
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "threshold", threshold) ||
-      !py::to_byte_list(a[2], "keygen_secret", secret) || !py::to_text_list(a[3], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = host_of(self), room, threshold, secret, ids]() -> awaitable<Maker> {
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    const std::string secret_hex = hex_of(secret);
-    const mpc::ConstStrList id_list(ids);
+  IdentityArgs i;
+  if (!convert("PyExportableEd25519.import_private_key_recipient", "threshold", args, kwargs, i)) return nullptr;
+  return bridge::spawn([host = host_of(self), i = std::move(i)]() -> awaitable<Maker> {
+    // The threshold is the library's to check (0 is refused there).
+    if (i.secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
+    const std::string secret_hex = hex_of(i.secret);
+    const mpc::ConstStrList id_list(i.ids);
     auto call = [&](DoubleCallback cb, void* ctx) {
-      return velto_exportable_ed25519_import_private_key_recipient(threshold, mpc::const_str(secret_hex),
-                                                                   id_list.array(), mpc::const_str(room),
+      return velto_exportable_ed25519_import_private_key_recipient(i.threshold, mpc::const_str(secret_hex),
+                                                                   id_list.array(), mpc::const_str(i.room),
                                                                    mpc::const_str(host), cb, ctx);
     };
     auto r = co_await xp::call_double("velto_exportable_ed25519_import_private_key_recipient", call);
@@ -209,30 +159,19 @@ PyObject* import_private_key_recipient(PyObject* self, PyObject* args, PyObject*
 }
 
 PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* kwargs) {
-  PyObject* a[6];
-  if (!py::match_args("PyExportableEd25519.import_private_key_importer",
-                      {"room_uuid", "threshold", "private_key", "_is_raw", "keygen_secret", "keygen_ids"}, args,
-                      kwargs, a))
-    return nullptr;
-  std::string room;
-  std::uint16_t threshold = 0;
-  Bytes key, secret;
-  bool is_raw = false;  // converted, never used: the key is always a seed
-  Texts ids;
-  if (!py::to_text(a[0], "room_uuid", room) || !py::to_u16(a[1], "threshold", threshold) ||
-      !py::to_byte_list(a[2], "private_key", key) || !py::to_bool(a[3], "_is_raw", is_raw) ||
-      !py::to_byte_list(a[4], "keygen_secret", secret) || !py::to_text_list(a[5], "keygen_ids", ids))
-    return nullptr;
-  return bridge::spawn([host = host_of(self), room, threshold, key, secret, ids]() -> awaitable<Maker> {
-    if (secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
-    if (key.size() != 32) co_return bridge::value_error("private_key must be 32 bytes");
-    const std::string key_hex = hex_of(key);
-    const std::string secret_hex = hex_of(secret);
-    const mpc::ConstStrList id_list(ids);
+  Ed25519ImportArgs i;  // the flag is converted, never used: the key is always a seed
+  if (!convert("PyExportableEd25519.import_private_key_importer", "_is_raw", args, kwargs, i)) return nullptr;
+  return bridge::spawn([host = host_of(self), i = std::move(i)]() -> awaitable<Maker> {
+    // Other checks and order than PyEd25519's: no threshold, the secret first.
+    if (i.secret.size() != 32) co_return bridge::value_error("keygen_secret must be 32 bytes");
+    if (i.key.size() != 32) co_return bridge::value_error("private_key must be 32 bytes");
+    const std::string key_hex = hex_of(i.key);
+    const std::string secret_hex = hex_of(i.secret);
+    const mpc::ConstStrList id_list(i.ids);
     auto call = [&](DoubleCallback cb, void* ctx) {
       return velto_exportable_ed25519_import_private_key_importer(
-          threshold, mpc::const_str(key_hex), mpc::const_str(secret_hex), mpc::const_str(room), mpc::const_str(host),
-          id_list.array(), cb, ctx);
+          i.threshold, mpc::const_str(key_hex), mpc::const_str(secret_hex), mpc::const_str(i.room),
+          mpc::const_str(host), id_list.array(), cb, ctx);
     };
     auto r = co_await xp::call_double("velto_exportable_ed25519_import_private_key_importer", call);
     co_return keygen_result(std::move(r));
@@ -241,14 +180,7 @@ PyObject* import_private_key_importer(PyObject* self, PyObject* args, PyObject* 
 
 // --- synchronous methods ---------------------------------------------------
 
-PyObject* init_keygen(PyObject*, PyObject*) {
-  return guard_sync([&]() -> PyObject* {
-    auto r = mpc::init_keygen();
-    if (!r) return raise_runtime_error("init_keygen failed: " + r.error().display());
-    return new_init_keygen_result(
-        InitKeygenResult{std::move(r->keygen_id), Bytes(r->keygen_secret.begin(), r->keygen_secret.end())});
-  });
-}
+PyObject* init_keygen(PyObject*, PyObject*) { return methods::init_keygen(&raise_init_keygen_failed); }
 
 PyObject* derive_pubkey(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* a[2];
@@ -277,13 +209,6 @@ PyObject* export_id(PyObject*, PyObject* args, PyObject* kwargs) {
     return py::text(*id).release();
   });
 }
-
-template <PyObject* (*F)(PyObject*, PyObject*, PyObject*)>
-PyCFunction kw(void) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
-constexpr int kKw = METH_VARARGS | METH_KEYWORDS;
 
 PyMethodDef g_methods[] = {
     {"init_keygen", &init_keygen, METH_NOARGS,
@@ -318,24 +243,16 @@ PyMethodDef g_methods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyTypeObject* g_type = nullptr;
+constexpr char kNew[] = "PyExportableEd25519.__new__";
 
 }  // namespace
 
 PyTypeObject* exportable_ed25519_type() {
-  if (g_type == nullptr) {
-    static const std::string doc = py::signature_doc(
-        "PyExportableEd25519", "(host_url)",
-        "Python wrapper for the ExportableEd25519 MPC protocol.\n\nUsed for Solana (SVM) wallets. The server calls "
-        "`sampleKey` and the\nclient calls `receiveKey` (this class).");
-    g_type = py::make_type("PyExportableEd25519", static_cast<int>(sizeof(py::Instance<ExportableEd25519>)),
-                           {{Py_tp_doc, const_cast<char*>(doc.c_str())},
-                            {Py_tp_new, reinterpret_cast<void*>(&exportable_new)},
-                            {Py_tp_dealloc, reinterpret_cast<void*>(&py::dealloc_instance<ExportableEd25519>)},
-                            {Py_tp_methods, g_methods},
-                            {0, nullptr}},
-                           "karvane_wallet_mpc");
-  }
-  return g_type;
+  static const std::string doc = py::signature_doc(
+      "PyExportableEd25519", "(host_url)",
+      "Python wrapper for the ExportableEd25519 MPC protocol.\n\nUsed for Solana (SVM) wallets. The server calls "
+      "`sampleKey` and the\nclient calls `receiveKey` (this class).");
+  return client_type<mpc::Ed25519, kNew>(g_type, "PyExportableEd25519", doc, g_methods);
 }
 
 }  // namespace karvane

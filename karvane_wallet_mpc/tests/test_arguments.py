@@ -16,6 +16,40 @@ def refusal(type_name, kind):
     return f"'{type_name}' object cannot be converted to '{kind}'"
 
 
+# The three checks below serve every client class whose methods follow these
+# conventions (PyEcdsa here, PyEd25519 in test_ed25519).
+
+def assert_conversion_fault(client, method, args, exc, text):
+    """Calling raises exc at once; a TypeError is named after the parameter."""
+    with pytest.raises(exc) as e:
+        getattr(client, method)(*args)
+    assert type(e.value) is exc
+    if text is not None:
+        assert str(e.value) == text
+    if exc is TypeError:
+        # Named after the parameter, with the unnamed refusal as its cause.
+        assert str(e.value).startswith("argument '")
+        assert isinstance(e.value.__cause__, TypeError)
+        assert str(e.value) == str(e.value).split(": ", 1)[0] + ": " + str(e.value.__cause__)
+    else:
+        assert "argument '" not in str(e.value)
+
+
+async def assert_check_fails_when_awaited(client, method, args, text):
+    """The call returns a future; awaiting it raises the check's ValueError."""
+    fut = getattr(client, method)(*args)
+    assert isinstance(fut, asyncio.Future)
+    with pytest.raises(ValueError) as e:
+        await fut
+    assert str(e.value) == text
+
+
+async def assert_library_refusal(client, method, args, prefix):
+    with pytest.raises(kwm.MPCError) as e:
+        await getattr(client, method)(*args)
+    assert str(e.value).startswith(prefix)
+
+
 # (method, args, exception type, exact text or None when only the prefix is ours)
 CONVERSION_FAULTS = [
     ("keygen", (5, 3, 2, SECRET, []), TypeError, "argument 'room_uuid': " + refusal("int", "PyString")),
@@ -53,19 +87,7 @@ PARAM_OF = {"keygen": ["room_uuid", "n", "t", "keygen_secret", "keygen_ids"],
 
 @pytest.mark.parametrize("method, args, exc, text", CONVERSION_FAULTS)
 def test_conversion_faults_raise_at_call(method, args, exc, text):
-    client = kwm.PyEcdsa("127.0.0.1:1")
-    with pytest.raises(exc) as e:
-        getattr(client, method)(*args)
-    assert type(e.value) is exc
-    if text is not None:
-        assert str(e.value) == text
-    if exc is TypeError:
-        # Named after the parameter, with the unnamed refusal as its cause.
-        assert str(e.value).startswith("argument '")
-        assert isinstance(e.value.__cause__, TypeError)
-        assert str(e.value) == str(e.value).split(": ", 1)[0] + ": " + str(e.value.__cause__)
-    else:
-        assert "argument '" not in str(e.value)
+    assert_conversion_fault(kwm.PyEcdsa("127.0.0.1:1"), method, args, exc, text)
 
 
 def test_constructor_refuses_a_non_text_host_naming_the_parameter():
@@ -131,12 +153,7 @@ VALUE_CHECKS = [
 @pytest.mark.parametrize("method, args, text", VALUE_CHECKS)
 async def test_module_checks_fail_through_the_awaitable(method, args, text):
     # The host is empty: had the library been called, it would refuse with -2.
-    client = kwm.PyEcdsa("")
-    fut = getattr(client, method)(*args)
-    assert isinstance(fut, asyncio.Future)
-    with pytest.raises(ValueError) as e:
-        await fut
-    assert str(e.value) == text
+    await assert_check_fails_when_awaited(kwm.PyEcdsa(""), method, args, text)
 
 
 # --- the library's refusals -----------------------------------------------------
@@ -158,10 +175,7 @@ LIBRARY_REFUSALS = [
 @pytest.mark.asyncio
 @pytest.mark.parametrize("host, method, args, prefix", LIBRARY_REFUSALS)
 async def test_library_refusals_raise_mpc_error(host, method, args, prefix):
-    client = kwm.PyEcdsa(host)
-    with pytest.raises(kwm.MPCError) as e:
-        await getattr(client, method)(*args)
-    assert str(e.value).startswith(prefix)
+    await assert_library_refusal(kwm.PyEcdsa(host), method, args, prefix)
 
 
 @pytest.mark.parametrize("method, args, prefix", [

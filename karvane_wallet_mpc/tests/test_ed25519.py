@@ -13,7 +13,8 @@ from nacl.signing import VerifyKey
 import karvane_wallet_mpc as kwm
 
 from conftest import Party, keygen
-from test_arguments import OVERFLOW, ROOM, SECRET, refusal
+from test_arguments import (OVERFLOW, ROOM, SECRET, assert_check_fails_when_awaited, assert_conversion_fault,
+                            assert_library_refusal, refusal)
 from test_ecdsa_e2e import b58check_decode
 
 # RFC 8032, section 7.1, TEST 1: the secret key (seed) and its public key.
@@ -168,13 +169,7 @@ CONVERSION_FAULTS = [
 
 @pytest.mark.parametrize("method, args, exc, text", CONVERSION_FAULTS)
 def test_conversion_faults_raise_at_call(method, args, exc, text):
-    with pytest.raises(exc) as e:
-        getattr(kwm.PyEd25519("127.0.0.1:1"), method)(*args)
-    assert type(e.value) is exc
-    if text is not None:
-        assert str(e.value) == text
-    if exc is TypeError:
-        assert str(e.value).startswith("argument '")
+    assert_conversion_fault(kwm.PyEd25519("127.0.0.1:1"), method, args, exc, text)
 
 
 VALUE_CHECKS = [
@@ -197,11 +192,7 @@ VALUE_CHECKS = [
 @pytest.mark.parametrize("method, args, text", VALUE_CHECKS)
 async def test_module_checks_fail_through_the_awaitable(method, args, text):
     # The host is empty: had the library been called, it would refuse with -2.
-    fut = getattr(kwm.PyEd25519(""), method)(*args)
-    assert isinstance(fut, asyncio.Future)
-    with pytest.raises(ValueError) as e:
-        await fut
-    assert str(e.value) == text
+    await assert_check_fails_when_awaited(kwm.PyEd25519(""), method, args, text)
 
 
 LIBRARY_REFUSALS = [
@@ -220,9 +211,7 @@ LIBRARY_REFUSALS = [
 @pytest.mark.asyncio
 @pytest.mark.parametrize("host, method, args, prefix", LIBRARY_REFUSALS)
 async def test_library_refusals_raise_mpc_error(host, method, args, prefix):
-    with pytest.raises(kwm.MPCError) as e:
-        await getattr(kwm.PyEd25519(host), method)(*args)
-    assert str(e.value).startswith(prefix)
+    await assert_library_refusal(kwm.PyEd25519(host), method, args, prefix)
 
 
 def test_synchronous_methods_work_without_a_host_and_refuse_bad_shares():

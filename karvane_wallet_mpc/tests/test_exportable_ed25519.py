@@ -13,6 +13,8 @@ import pytest_asyncio
 
 import karvane_wallet_mpc as kwm
 
+from conftest import Party
+
 pytestmark = pytest.mark.asyncio
 
 # RFC 8032, test 1.
@@ -25,13 +27,6 @@ def xclient(relay_host):
     return kwm.PyExportableEd25519(relay_host)
 
 
-class Party:
-    def __init__(self, client):
-        ident = client.init_keygen()
-        self.keygen_id = ident.keygen_id
-        self.keygen_secret = bytes(ident.keygen_secret)
-
-
 async def run_sampler(relay_host, room, n, t, sampler, ids):
     """The sampling party: starts the helper and returns its awaited output line."""
     binary = os.environ.get("VELTO_EXPORTABLE_SAMPLER")
@@ -39,7 +34,7 @@ async def run_sampler(relay_host, room, n, t, sampler, ids):
         pytest.fail("VELTO_EXPORTABLE_SAMPLER must name the sampling helper")
     env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
     proc = await asyncio.create_subprocess_exec(
-        binary, relay_host, room, str(n), str(t), sampler.keygen_secret.hex(), *ids,
+        binary, relay_host, room, str(n), str(t), bytes(sampler.keygen_secret).hex(), *ids,
         stdout=asyncio.subprocess.PIPE, env=env)
     out, _ = await proc.communicate()
     words = out.decode().split()
