@@ -438,6 +438,9 @@ asio::awaitable<std::expected<void, WsClientError>> RelayConnection::send_messag
     RelayError::WebSocketError e{box_error<WebSocketClientError>(ec)};
     co_return std::unexpected(WsClientError::websocket(RelayError(std::move(e))));
   }
+  // A party that is sending is not stalled: the receive limit counts from
+  // here too.
+  account_->mark_progress();
   co_return std::expected<void, WsClientError>();
 }
 

@@ -527,6 +527,91 @@ TEST_F(RelaySessionTest, MessagesNobodyWaitsForDoNotExtendTheReceiveLimit) {
   EXPECT_TRUE(block(rt_, sender.join()).has_value());
 }
 
+// A party that keeps sending is not stalled: party 1 (receive limit 1.5 s)
+// takes no message for 3 s while it sends ten messages to party 2, 300 ms
+// apart, then takes party 2's answer. Its sends move the receive limit, so
+// its manager does not end at 1.5 s.
+TEST_F(RelaySessionTest, APartyThatKeepsSendingOutlastsTheReceiveLimit) {
+  auto joins = join_all(new_room(2), 2);
+  ASSERT_TRUE(joins[0].has_value() && joins[1].has_value());
+  joins[0]->first.connection->set_duration(std::chrono::milliseconds(1500));
+  constexpr std::uint16_t kSends = 10;
+
+  auto other_of = [](const ProtocolExecutor& root) {
+    PartyId other = root.my_party_id();
+    for (const PartyId p : root.parties())
+      if (p != root.my_party_id()) other = p;
+    return other;
+  };
+  auto sending = [other_of](JoinedRoom room) -> asio::awaitable<std::pair<std::string, std::chrono::steady_clock::duration>> {
+    auto built = co_await build_encrypted_executor(std::move(room));
+    if (!built) co_return std::pair(std::string("handshake: ") + built.error().display(), std::chrono::steady_clock::duration{});
+    const auto start = std::chrono::steady_clock::now();
+    auto manager = spawn_executor_manager(std::move(built->first));
+    std::string error;
+    {
+      ProtocolExecutor root = std::move(built->second);
+      const PartyId other = other_of(root);
+      ProtocolExecutor busy = root.child("busy");
+      auto ex = co_await asio::this_coro::executor;
+      asio::steady_timer timer(ex);
+      for (std::uint16_t i = 0; i < kSends && error.empty(); ++i) {
+        if (!busy.send_to(other, i)) error = "send refused";
+        timer.expires_after(std::chrono::milliseconds(300));
+        co_await timer.async_wait(asio::use_awaitable);
+      }
+      ProtocolExecutor answer = root.child("answer");
+      auto values = co_await collect_map<std::uint16_t>(answer);
+      if (!values) {
+        error = values.error()->display();
+      } else if (values->at(other) != kSends) {
+        error = "wrong answer";
+      }
+    }
+    auto joined = co_await manager.join();
+    if (!joined) {
+      error = "the manager task failed";
+    } else if (!*joined) {
+      error = joined->error().display();
+    }
+    co_return std::pair(error, std::chrono::steady_clock::now() - start);
+  };
+  auto answering = [other_of](JoinedRoom room) -> asio::awaitable<std::string> {
+    auto built = co_await build_encrypted_executor(std::move(room));
+    if (!built) co_return "handshake: " + built.error().display();
+    auto manager = spawn_executor_manager(std::move(built->first));
+    std::string error;
+    {
+      ProtocolExecutor root = std::move(built->second);
+      const PartyId other = other_of(root);
+      ProtocolExecutor busy = root.child("busy");
+      std::uint16_t taken = 0;
+      for (std::uint16_t i = 0; i < kSends && error.empty(); ++i) {
+        auto value = co_await receive_next<std::uint16_t>(busy);
+        if (!value) {
+          error = value.error()->display();
+        } else if (value->value != i) {
+          error = "out of order";
+        } else {
+          ++taken;
+        }
+      }
+      ProtocolExecutor answer = root.child("answer");
+      if (error.empty() && !answer.send_to(other, taken)) error = "send refused";
+    }
+    auto joined = co_await manager.join();
+    if (joined && !*joined) error = joined->error().display();
+    co_return error;
+  };
+  auto sender = async::spawn_task(rt_.executor(), sending(std::move(joins[0]->first)));
+  auto answerer = async::spawn_task(rt_.executor(), answering(std::move(joins[1]->first)));
+  const auto [error, took] = join_task(rt_, sender);
+  EXPECT_EQ(error, "");
+  // It did take longer than its receive limit.
+  EXPECT_GE(took, std::chrono::milliseconds(3000));
+  EXPECT_EQ(join_task(rt_, answerer), "");
+}
+
 // A peer that goes silent after the handshakes: the next receive ends at
 // the per-message limit with the relay link's time-out.
 TEST_F(RelaySessionTest, SilentPeerEndsTheReceiveAtItsDeadline) {
