@@ -329,11 +329,11 @@ std::expected<std::size_t, Base58Error> base58_decode_into(std::string_view text
     }
     if (carry != 0) return fail(Base58Error::buffer_too_small());
   }
-  std::size_t len = cap;
+  // The value took at most the cap - zeros bytes it was given, so
+  // buf[len .. len + zeros) is zero and inside buf; reversing gives the
+  // big-endian value behind its leading zero bytes.
+  std::size_t len = cap - zeros;
   while (len > 0 && buf[len - 1] == 0) --len;
-  if (zeros > cap - len) return fail(Base58Error::buffer_too_small());
-  // buf[len .. len + zeros) is already zero; reversing gives the big-endian
-  // value behind its leading zero bytes.
   std::reverse(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(len + zeros));
   return len + zeros;
 }

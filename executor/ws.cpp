@@ -141,6 +141,12 @@ asio::awaitable<error_code> settle(error_code ec) {
   co_return error_code(websocket::error::closed);
 }
 
+// The end of the connection as the relay made it: a close frame, or the end
+// of the TCP or TLS stream.
+bool is_connection_end(const error_code& ec) {
+  return ec == websocket::error::closed || ec == asio::error::eof || ec == ssl::error::stream_truncated;
+}
+
 // The Beast stream over `Next` (a TLS stream or the bare socket). The TLS
 // context is kept beside it for the stream's life.
 //
@@ -153,14 +159,13 @@ asio::awaitable<error_code> settle(error_code ec) {
 // flight when the object goes away is ended by closing the socket.
 template <class Next>
 class BeastWebSocket final : public WebSocket {
+  // The stream, and the slot through which the read in flight hands its
+  // outcome to the caller (at most one read is in flight at a time).
   struct State {
     State(const asio::any_io_executor& ex, std::unique_ptr<ssl::context> c) : ctx(std::move(c)), ws(ex, *ctx) {}
     explicit State(const asio::any_io_executor& ex) : ws(ex) {}
     std::unique_ptr<ssl::context> ctx;
     websocket::stream<Next> ws;
-  };
-  // The outcome of one read, handed from its coroutine to the caller.
-  struct InFlight {
     std::optional<std::expected<Message, error_code>> result;
     std::shared_ptr<async::Notify> done = async::Notify::create();
   };
@@ -174,8 +179,10 @@ class BeastWebSocket final : public WebSocket {
     requires std::is_same_v<Next, tcp::socket>
       : state_(std::make_shared<State>(ex)) {}
   ~BeastWebSocket() override {
-    if (!inflight_ || inflight_->result) return;
-    asio::post(inflight_ex_, [state = state_] {
+    // A read started and not taken may still be pending: closing the socket
+    // ends it (harmless when it has finished).
+    if (!reading_) return;
+    asio::post(read_ex_, [state = state_] {
       error_code ignored;
       beast::get_lowest_layer(state->ws).close(ignored);
     });
@@ -186,16 +193,17 @@ class BeastWebSocket final : public WebSocket {
   websocket::stream<Next>& stream() noexcept { return state_->ws; }
 
   asio::awaitable<std::expected<Message, error_code>> read() override {
-    if (!inflight_) {
-      inflight_ = std::make_shared<InFlight>();
-      inflight_ex_ = co_await asio::this_coro::executor;
+    if (!reading_) {
+      reading_ = true;
+      read_ex_ = co_await asio::this_coro::executor;
       auto on_end = [](const std::exception_ptr&) {};
-      asio::co_spawn(inflight_ex_, read_message(state_, inflight_), std::move(on_end));
+      asio::co_spawn(read_ex_, read_message(state_), std::move(on_end));
     }
     // Only this wait honours the caller's cancellation.
-    while (!inflight_->result) co_await inflight_->done->wait();
-    std::expected<Message, error_code> out = std::move(*inflight_->result);
-    inflight_.reset();
+    while (!state_->result) co_await state_->done->wait();
+    std::expected<Message, error_code> out = std::move(*state_->result);
+    state_->result.reset();
+    reading_ = false;
     co_return out;
   }
 
@@ -220,7 +228,7 @@ class BeastWebSocket final : public WebSocket {
   // One data message, at most kWsMaxMessage bytes: the limit is applied
   // while reading (Beast's own limit would fail the connection and report
   // the failure of the TLS shutdown that follows, not the size).
-  static asio::awaitable<void> read_message(std::shared_ptr<State> state, std::shared_ptr<InFlight> slot) {
+  static asio::awaitable<void> read_message(std::shared_ptr<State> state) {
     auto& ws = state->ws;
     beast::flat_buffer buffer;
     error_code ec;
@@ -238,18 +246,20 @@ class BeastWebSocket final : public WebSocket {
       if (ws.is_message_done()) break;
     }
     if (ec) {
-      slot->result.emplace(std::unexpected(ec));
+      state->result.emplace(std::unexpected(ec));
     } else {
       const auto data = buffer.cdata();
       const auto* p = static_cast<const std::uint8_t*>(data.data());
-      slot->result.emplace(Message{ws.got_binary(), crypto::Bytes(p, p + data.size())});
+      state->result.emplace(Message{ws.got_binary(), crypto::Bytes(p, p + data.size())});
     }
-    slot->done->notify();
+    state->done->notify();
   }
 
   std::shared_ptr<State> state_;
-  std::shared_ptr<InFlight> inflight_;
-  asio::any_io_executor inflight_ex_;
+  // Whether a read has been started and its outcome not yet taken; the
+  // strand it runs on.
+  bool reading_ = false;
+  asio::any_io_executor read_ex_;
 };
 
 struct HostPort {
@@ -395,8 +405,7 @@ asio::awaitable<RelayItem> RelayConnection::receive() {
     if (!message) {
       eos_ = true;
       const error_code ec = message.error();
-      if (ec == websocket::error::closed || ec == asio::error::eof || ec == ssl::error::stream_truncated)
-        co_return RelayItem(std::in_place_type<EndOfStream>);
+      if (is_connection_end(ec)) co_return RelayItem(std::in_place_type<EndOfStream>);
       RelayError::WebSocketError e{box_error<WebSocketClientError>(ec)};
       co_return RelayItem(RelayError(std::move(e)));
     }
@@ -410,7 +419,9 @@ asio::awaitable<RelayItem> RelayConnection::receive() {
 asio::awaitable<std::expected<RelayItem, async::TimeoutError>> RelayConnection::timed_receive() {
   auto deadline = [account = account_, limit = duration_] { return account->last_progress() + limit; };
   auto item = co_await async::timeout_at(std::move(deadline), duration_, receive());
-  // A receive cut off by its deadline leaves the stream unusable.
+  // A receive cut off by its deadline ends the stream for this connection:
+  // later receives yield EndOfStream (a message the cut-off read still
+  // brings is never handed out).
   if (!item) eos_ = true;
   co_return item;
 }
@@ -421,14 +432,15 @@ asio::awaitable<std::expected<void, WsClientError>> RelayConnection::send_messag
   auto written = co_await async::timeout(duration_, ws_->write(message));
   if (!written) co_return std::unexpected(WsClientError::operation_timed_out(duration_));
   const error_code ec = *written;
-  // The relay closed the connection (a close frame or the end of the TCP or
-  // TLS stream seen by the reader, or by this write).
-  if (ec == websocket::error::closed || ec == asio::error::eof || ec == ssl::error::stream_truncated)
-    co_return std::unexpected(WsClientError::socket_closed());
+  // The relay closed the connection (seen by the reader, or by this write).
+  if (is_connection_end(ec)) co_return std::unexpected(WsClientError::socket_closed());
   if (ec) {
     RelayError::WebSocketError e{box_error<WebSocketClientError>(ec)};
     co_return std::unexpected(WsClientError::websocket(RelayError(std::move(e))));
   }
+  // A party that is sending is not stalled: the receive limit counts from
+  // here too.
+  account_->mark_progress();
   co_return std::expected<void, WsClientError>();
 }
 
@@ -436,8 +448,7 @@ asio::awaitable<std::expected<void, WsClientError>> RelayConnection::close() {
   auto closed = co_await async::timeout(duration_, ws_->close());
   if (!closed) co_return std::unexpected(WsClientError::operation_timed_out(duration_));
   const error_code ec = *closed;
-  if (ec && ec != websocket::error::closed && ec != asio::error::eof && ec != ssl::error::stream_truncated &&
-      ec != asio::error::operation_aborted) {
+  if (ec && !is_connection_end(ec) && ec != asio::error::operation_aborted) {
     RelayError::WebSocketError e{box_error<WebSocketClientError>(ec)};
     co_return std::unexpected(WsClientError::websocket(RelayError(std::move(e))));
   }

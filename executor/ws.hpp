@@ -10,7 +10,7 @@
 //
 // Deadlines: every send and the close gets its own deadline, counted from its
 // own start; a receive's deadline counts from the operation's last progress
-// (see RelayConnection::timed_receive). Sends never move a receive deadline.
+// (see RelayConnection::timed_receive), which a completed send moves too.
 #pragma once
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -253,7 +253,8 @@ class RelayConnection {
   }
   // The operation's inbound account: its last progress starts the receive
   // limit (progress is marked when the connection is made, when the duration
-  // is set, and by the protocol steps that take a message).
+  // is set, by every completed send and by the protocol steps that take a
+  // message).
   const std::shared_ptr<InboundAccount>& account() const noexcept { return account_; }
   bool end_of_stream() const noexcept { return eos_; }
 
@@ -268,7 +269,8 @@ class RelayConnection {
   boost::asio::awaitable<std::expected<RelayItem, async::TimeoutError>> timed_receive();
   // Writes and flushes one message within duration(): OperationTimedOut,
   // SocketClosed (the connection was closed, by the relay or after an
-  // earlier failure) or Websocket on failure.
+  // earlier failure) or Websocket on failure. A completed send marks
+  // progress (a party that sends is not stalled).
   boost::asio::awaitable<std::expected<void, WsClientError>> send_message(crypto::ByteSpan message);
   // Sends a close and flushes it within duration(); a connection already
   // closed counts as closed.

@@ -23,6 +23,7 @@ if ! command -v clang++-19 >/dev/null; then
 fi
 ./scripts/install-deps.sh >/dev/null
 
+mkdir -p "$(dirname "$BUILD")"
 CC=clang-19 CXX=clang++-19 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DVELTO_FUZZ=ON -DVELTO_TESTS=OFF \
   -DVELTO_BENCHMARKS=OFF -DVELTO_RELAY=OFF >"$BUILD.configure.log"

@@ -200,16 +200,19 @@ boost::asio::awaitable<std::expected<Received<T>, BoxedError>> receive_next(Prot
     auto next = co_await poll.next_message();
     if (!next) co_return std::unexpected(std::move(next.error()));
     if (!*next) panic("We checked that waiting_len is not 0");
+    // The poll marked the progress.
     message = std::move(*next);
-  } else if (!s.early_messages.empty()) {
-    message = std::move(s.early_messages.front());
-    s.early_messages.pop_front();
-    s.scan_index = 0;
   } else {
-    message = co_await executor.inbound().receive();
-    if (!message) co_return std::unexpected(ExecutorChannelError::manager_channel_closed());
+    if (!s.early_messages.empty()) {
+      message = std::move(s.early_messages.front());
+      s.early_messages.pop_front();
+      s.scan_index = 0;
+    } else {
+      message = co_await executor.inbound().receive();
+      if (!message) co_return std::unexpected(ExecutorChannelError::manager_channel_closed());
+    }
+    message->held.mark_progress();
   }
-  message->held.mark_progress();
   auto value = sised::decode<T>(message->payload);
   if (!value) co_return std::unexpected(box_error<sised::SisedError>(std::move(value.error())));
   co_return Received<T>{std::move(*value), message->sender};

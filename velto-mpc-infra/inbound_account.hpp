@@ -10,11 +10,12 @@
 // (ExecutorLimits::max_held_bytes). All operations share one process, so one
 // room must not be able to take its memory.
 //
-// Progress: a message that a waiting protocol step takes marks progress. The
-// relay link's receive limit counts from the last progress, so frames that no
-// step waits for (junk, replays, messages under tags nobody opened) do not
-// extend the wait: a stalled operation ends one limit after its last progress,
-// whatever else arrives.
+// Progress: a message that a waiting protocol step takes marks progress, and
+// so does every send the relay link completes (a party that is sending is not
+// stalled). The relay link's receive limit counts from the last progress, so
+// frames that no step waits for (junk, replays, messages under tags nobody
+// opened) do not extend the wait: a stalled operation ends one limit after
+// its last progress, whatever else arrives.
 //
 // An account is shared by the tasks of one operation and may be used from any
 // thread.

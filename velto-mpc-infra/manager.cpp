@@ -63,11 +63,8 @@ ExecutorManager::ExecutorManager(std::shared_ptr<Communicator> link, async::Rece
     : link_(std::move(link)),
       commands_(std::move(commands)),
       limits_(limits),
-      account_(link_->inbound_account()),
-      my_party_id_(link_->my_party_id()) {
-  if (!account_) account_ = std::make_shared<InboundAccount>();
-  account_->set_byte_budget(limits_.max_held_bytes);
-}
+      account_(budgeted_account(*link_, limits_.max_held_bytes)),
+      my_party_id_(link_->my_party_id()) {}
 
 ExecutorManager ExecutorManager::launch(ExecutorBuilder& builder) {
   if (builder.state_ != ExecutorBuilder::State::Built) panic("build_executor must be called before launch! Bug!");

@@ -473,6 +473,34 @@ TEST_F(RelaySessionTest, DuplicateKeysInTheRoomAreAPublicKeyMismatch) {
   }
 }
 
+// One party of a session over the relay: builds the encrypted executor over
+// `room`, runs `body` (ProtocolExecutor -> awaitable<std::string>, an error
+// text or empty) on its root executor beside the manager task, and returns
+// the error (the set-up's, else the manager's, else the body's; empty when
+// none) and how long the run took from the manager's start.
+template <class Body>
+asio::awaitable<std::pair<std::string, std::chrono::steady_clock::duration>> run_party(JoinedRoom room, Body body) {
+  auto built = co_await build_encrypted_executor(std::move(room));
+  if (!built) co_return std::pair(std::string("handshake: ") + built.error().display(), std::chrono::steady_clock::duration{});
+  const auto start = std::chrono::steady_clock::now();
+  auto manager = spawn_executor_manager(std::move(built->first));
+  std::string error = co_await body(std::move(built->second));
+  auto joined = co_await manager.join();
+  if (!joined) {
+    error = joined.error().display();
+  } else if (!*joined) {
+    error = joined->error().display();
+  }
+  co_return std::pair(error, std::chrono::steady_clock::now() - start);
+}
+
+PartyId other_party(const ProtocolExecutor& root) {
+  PartyId other = root.my_party_id();
+  for (const PartyId p : root.parties())
+    if (p != root.my_party_id()) other = p;
+  return other;
+}
+
 // A peer that keeps sending validly encrypted messages under a tag this
 // party never opens makes no progress: the party waiting for a message that
 // never comes ends one receive limit (600 ms) after its last progress, long
@@ -482,49 +510,81 @@ TEST_F(RelaySessionTest, MessagesNobodyWaitsForDoNotExtendTheReceiveLimit) {
   ASSERT_TRUE(joins[0].has_value() && joins[1].has_value());
   joins[0]->first.connection->set_duration(std::chrono::milliseconds(600));
 
-  auto waiting = [](JoinedRoom room) -> asio::awaitable<std::pair<std::string, std::chrono::steady_clock::duration>> {
-    auto built = co_await build_encrypted_executor(std::move(room));
-    if (!built) co_return std::pair(std::string("handshake: ") + built.error().display(), std::chrono::steady_clock::duration{});
-    const auto start = std::chrono::steady_clock::now();
-    auto manager = spawn_executor_manager(std::move(built->first));
-    std::string error;
-    {
-      ProtocolExecutor root = std::move(built->second);
-      ProtocolExecutor step = root.child("never answered");
-      auto values = co_await collect_map<std::uint16_t>(step);
-      if (values) error = "collected";
-    }
-    auto joined = co_await manager.join();
-    if (joined && !*joined) error = joined->error().display();
-    co_return std::pair(error, std::chrono::steady_clock::now() - start);
+  auto waiting = [](ProtocolExecutor root) -> asio::awaitable<std::string> {
+    ProtocolExecutor step = root.child("never answered");
+    auto values = co_await collect_map<std::uint16_t>(step);
+    co_return values ? "collected" : "";
   };
-  auto junk = [](JoinedRoom room) -> asio::awaitable<void> {
-    auto built = co_await build_encrypted_executor(std::move(room));
-    if (!built) co_return;
-    auto manager = spawn_executor_manager(std::move(built->first));
-    {
-      ProtocolExecutor root = std::move(built->second);
-      ProtocolExecutor step = root.child("junk");
-      PartyId other = root.my_party_id();
-      for (const PartyId p : root.parties())
-        if (p != root.my_party_id()) other = p;
-      auto ex = co_await asio::this_coro::executor;
-      asio::steady_timer timer(ex);
-      for (int i = 0; i < 100; ++i) {
-        if (!step.send_to(other, std::uint16_t{7})) break;
-        timer.expires_after(std::chrono::milliseconds(100));
-        co_await timer.async_wait(asio::use_awaitable);
-      }
+  auto junk = [](ProtocolExecutor root) -> asio::awaitable<std::string> {
+    ProtocolExecutor step = root.child("junk");
+    const PartyId other = other_party(root);
+    auto ex = co_await asio::this_coro::executor;
+    asio::steady_timer timer(ex);
+    for (int i = 0; i < 100; ++i) {
+      if (!step.send_to(other, std::uint16_t{7})) break;
+      timer.expires_after(std::chrono::milliseconds(100));
+      co_await timer.async_wait(asio::use_awaitable);
     }
-    (void)co_await manager.join();
+    co_return "";
   };
-  auto waiter = async::spawn_task(rt_.executor(), waiting(std::move(joins[0]->first)));
-  auto sender = async::spawn_task(rt_.executor(), junk(std::move(joins[1]->first)));
+  auto waiter = async::spawn_task(rt_.executor(), run_party(std::move(joins[0]->first), waiting));
+  auto sender = async::spawn_task(rt_.executor(), run_party(std::move(joins[1]->first), junk));
   const auto [error, waited] = join_task(rt_, waiter);
   EXPECT_EQ(error, "Error while receiving: `The operation has timed out`");
   EXPECT_GE(waited, std::chrono::milliseconds(600));
   EXPECT_LT(waited, std::chrono::seconds(6));
   EXPECT_TRUE(block(rt_, sender.join()).has_value());
+}
+
+// A party that keeps sending is not stalled: party 1 (receive limit 1.5 s)
+// takes no message for 3 s while it sends ten messages to party 2, 300 ms
+// apart, then takes party 2's answer. Its sends move the receive limit, so
+// its manager does not end at 1.5 s.
+TEST_F(RelaySessionTest, APartyThatKeepsSendingOutlastsTheReceiveLimit) {
+  auto joins = join_all(new_room(2), 2);
+  ASSERT_TRUE(joins[0].has_value() && joins[1].has_value());
+  joins[0]->first.connection->set_duration(std::chrono::milliseconds(1500));
+  constexpr std::uint16_t kSends = 10;
+
+  auto sending = [](ProtocolExecutor root) -> asio::awaitable<std::string> {
+    const PartyId other = other_party(root);
+    {
+      ProtocolExecutor busy = root.child("busy");
+      auto ex = co_await asio::this_coro::executor;
+      asio::steady_timer timer(ex);
+      for (std::uint16_t i = 0; i < kSends; ++i) {
+        if (!busy.send_to(other, i)) co_return "send refused";
+        timer.expires_after(std::chrono::milliseconds(300));
+        co_await timer.async_wait(asio::use_awaitable);
+      }
+    }
+    ProtocolExecutor answer = root.child("answer");
+    auto values = co_await collect_map<std::uint16_t>(answer);
+    if (!values) co_return values.error()->display();
+    co_return values->at(other) == kSends ? "" : "wrong answer";
+  };
+  auto answering = [](ProtocolExecutor root) -> asio::awaitable<std::string> {
+    const PartyId other = other_party(root);
+    std::uint16_t taken = 0;
+    {
+      ProtocolExecutor busy = root.child("busy");
+      for (std::uint16_t i = 0; i < kSends; ++i) {
+        auto value = co_await receive_next<std::uint16_t>(busy);
+        if (!value) co_return value.error()->display();
+        if (value->value != i) co_return "out of order";
+        ++taken;
+      }
+    }
+    ProtocolExecutor answer = root.child("answer");
+    co_return answer.send_to(other, taken) ? "" : "send refused";
+  };
+  auto sender = async::spawn_task(rt_.executor(), run_party(std::move(joins[0]->first), sending));
+  auto answerer = async::spawn_task(rt_.executor(), run_party(std::move(joins[1]->first), answering));
+  const auto [error, took] = join_task(rt_, sender);
+  EXPECT_EQ(error, "");
+  // It did take longer than its receive limit.
+  EXPECT_GE(took, std::chrono::milliseconds(3000));
+  EXPECT_EQ(join_task(rt_, answerer).first, "");
 }
 
 // A peer that goes silent after the handshakes: the next receive ends at

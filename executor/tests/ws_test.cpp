@@ -613,9 +613,10 @@ TEST_F(WsTest, MessagesAboveFourMebibytesAreRefusedOnReceipt) {
   EXPECT_NE(std::get<RelayError>(*refused).get_if<RelayError::WebSocketError>(), nullptr);
 }
 
-// Each timed operation has its own deadline: sends completing while a
-// receive waits neither end it early nor give it more time.
-TEST_F(WsTest, SendsDoNotMoveAPendingReceiveDeadline) {
+// A completed send is progress: sends completing while a receive waits never
+// end it early and move its deadline to one limit after the last of them;
+// once the sends stop, the receive ends at that deadline.
+TEST_F(WsTest, SendsMoveAPendingReceiveDeadlineLater) {
   const RoomUuid room = new_room(2);
   const auto limit = std::chrono::milliseconds(400);
   auto conns = members(room, 2, limit);
@@ -623,35 +624,52 @@ TEST_F(WsTest, SendsDoNotMoveAPendingReceiveDeadline) {
   RelayConnection& a = *conns[0];
 
   // Member 1 waits for a frame that never comes while it sends three frames
-  // to member 2 (who never reads).
-  auto run = [](RelayConnection& c) -> asio::awaitable<std::pair<std::pair<bool, Clock::duration>, int>> {
+  // to member 2 (who never reads), 100 ms apart; the last send starts after
+  // 300 ms at the earliest.
+  struct Timeline {
+    Clock::time_point start;
+    Clock::time_point last_send_started;
+    Clock::time_point last_send_ended;
+    Clock::time_point receive_ended;
+    bool timed_out = false;
+    int sends_ok = 0;
+  };
+  auto run = [](RelayConnection& c, Timeline& tl) -> asio::awaitable<void> {
     auto ex = co_await asio::this_coro::executor;
-    auto sender = [&c, ex]() -> asio::awaitable<int> {
-      int ok = 0;
+    auto sender = [&c, &tl, ex]() -> asio::awaitable<int> {
       for (int i = 0; i < 3; ++i) {
         asio::steady_timer t(ex);
         t.expires_after(std::chrono::milliseconds(100));
         co_await t.async_wait(asio::use_awaitable);
         const crypto::Bytes frame = encode_relay_frame(1, 2, crypto::Bytes{1});
+        tl.last_send_started = Clock::now();
         auto sent = co_await c.send_message(frame);
-        ok += sent ? 1 : 0;
+        tl.last_send_ended = Clock::now();
+        tl.sends_ok += sent ? 1 : 0;
       }
-      co_return ok;
+      co_return 0;
     };
-    auto receiver = [&c]() -> asio::awaitable<std::pair<bool, Clock::duration>> {
+    auto receiver = [&c, &tl]() -> asio::awaitable<int> {
       // The receive limit counts from the last progress: restart it here.
       c.set_duration(c.duration());
-      const auto start = Clock::now();
+      tl.start = Clock::now();
       auto item = co_await c.timed_receive();
-      co_return std::pair<bool, Clock::duration>(!item.has_value(), Clock::now() - start);
+      tl.receive_ended = Clock::now();
+      tl.timed_out = !item.has_value();
+      co_return 0;
     };
-    co_return co_await async::join_both(receiver(), sender());
+    (void)co_await async::join_both(receiver(), sender());
   };
-  const auto [received, sends_ok] = rt_.block_on(run(a));
-  EXPECT_EQ(sends_ok, 3);
-  EXPECT_TRUE(received.first) << "nothing was sent to member 1";
-  EXPECT_GE(received.second, limit);
-  EXPECT_LT(received.second, limit + std::chrono::milliseconds(250));
+  Timeline tl;
+  rt_.block_on(run(a, tl));
+  EXPECT_EQ(tl.sends_ok, 3);
+  EXPECT_TRUE(tl.timed_out) << "nothing was sent to member 1";
+  EXPECT_GE(tl.receive_ended - tl.start, limit);
+  // Not the limit counted from the start (400 ms): from the last send.
+  EXPECT_GE(tl.receive_ended - tl.last_send_started, limit);
+  EXPECT_GE(tl.receive_ended - tl.start, limit + std::chrono::milliseconds(300));
+  // The sends stopped: the receive ended at the limit after the last one.
+  EXPECT_LT(tl.receive_ended - tl.last_send_ended, limit + std::chrono::seconds(2));
 }
 
 TEST_F(WsTest, SchemeOtherThanWsOrWssFailsTheAttempt) {

@@ -4,16 +4,14 @@
 // depth count, and the function-interface calls on such texts follow their
 // parsers.
 //
-// Input: a mode byte (bit 0: the rest is the text itself; otherwise the rest
-// is the payload, framed with a valid Base58Check checksum so the fuzzer
-// gets past it; bit 1: xprv), a derivation path, then the text or payload.
+// Input: see cmake/fuzz/key_text.hpp.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cmake/fuzz/fuzz_check.hpp"
-#include "crypto/codec.hpp"
+#include "cmake/fuzz/key_text.hpp"
 #include "velto-ecdsa/bip32.hpp"
 
 namespace {
@@ -46,15 +44,11 @@ void check_xpriv(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   velto::fuzz::FuzzInput in(data, size);
-  const std::uint8_t mode = in.u8();
-  const std::vector<std::uint32_t> path = in.path(4);
-  const auto rest = in.bytes(200);
-  const std::string text = (mode & 1) ? std::string(velto::fuzz::FuzzInput::text(rest))
-                                      : velto::crypto::base58check_encode(rest);
-  if (mode & 2) {
-    check_xpriv(text);
+  const velto::fuzz::KeyTextInput key = velto::fuzz::read_key_text(in);
+  if (key.private_form) {
+    check_xpriv(key.text);
   } else {
-    check_xpub(text, path);
+    check_xpub(key.text, key.path);
   }
   return 0;
 }

@@ -58,6 +58,23 @@ inline bool is_operation_aborted(const std::exception_ptr& e) {
   }
 }
 
+// The outcome of `op` raced against a deadline: its value when it finished;
+// TimeoutError(limit) when the deadline passed and `op` ended by the
+// cancellation that caused; any other exception of `op` rethrown.
+template <class T, class Value>
+std::expected<T, TimeoutError> race_outcome(const std::exception_ptr& failure, Value& value, bool deadline_passed,
+                                            Duration limit) {
+  if (!failure) {
+    if constexpr (std::is_void_v<T>) {
+      return {};
+    } else {
+      return std::move(*value);
+    }
+  }
+  if (deadline_passed && is_operation_aborted(failure)) return std::unexpected(TimeoutError(limit));
+  std::rethrow_exception(failure);
+}
+
 }  // namespace detail
 
 // Awaits `op`, giving up once `d` has passed since the call: the deadline is
@@ -79,16 +96,7 @@ boost::asio::awaitable<std::expected<T, TimeoutError>> timeout(Duration d,
   auto [order, failure, value, timer_ec] =
       co_await group.async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
   (void)order;
-  if (!failure) {
-    if constexpr (std::is_void_v<T>) {
-      co_return std::expected<void, TimeoutError>();
-    } else {
-      co_return std::move(*value);
-    }
-  }
-  // The timer fired and the operation ended by the cancellation it caused.
-  if (!timer_ec && detail::is_operation_aborted(failure)) co_return std::unexpected(TimeoutError(d));
-  std::rethrow_exception(failure);
+  co_return detail::race_outcome<T>(failure, value, !timer_ec, d);
 }
 
 namespace detail {
@@ -125,16 +133,7 @@ boost::asio::awaitable<std::expected<T, TimeoutError>> timeout_at(Deadline deadl
   auto [order, failure, value, slept] =
       co_await group.async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
   (void)order;
-  if (!failure) {
-    if constexpr (std::is_void_v<T>) {
-      co_return std::expected<void, TimeoutError>();
-    } else {
-      co_return std::move(*value);
-    }
-  }
-  // The deadline passed and the operation ended by the cancellation it caused.
-  if (!slept && detail::is_operation_aborted(failure)) co_return std::unexpected(TimeoutError(limit));
-  std::rethrow_exception(failure);
+  co_return detail::race_outcome<T>(failure, value, !slept, limit);
 }
 
 }  // namespace velto::async

@@ -59,4 +59,13 @@ class Communicator {
   virtual std::shared_ptr<InboundAccount> inbound_account() const { return nullptr; }
 };
 
+// The account that what is held from `link` is charged to: the link's own,
+// or else a fresh one; either way with `byte_budget` as its budget.
+inline std::shared_ptr<InboundAccount> budgeted_account(const Communicator& link, std::size_t byte_budget) {
+  std::shared_ptr<InboundAccount> account = link.inbound_account();
+  if (!account) account = std::make_shared<InboundAccount>();
+  account->set_byte_budget(byte_budget);
+  return account;
+}
+
 }  // namespace velto

@@ -216,9 +216,8 @@ asio::awaitable<HandshakeResult> run_noise_handshakes(EncryptedChannels& channel
                                                       EarlyFrames& early) {
   std::vector<PartyId> initiated;  // peers with a higher key: we write first
   std::vector<PartyId> answered;   // peers with a lower key: they write first
-  std::shared_ptr<InboundAccount> account = relay.inbound_account();
-  if (!account) account = std::make_shared<InboundAccount>();
-  account->set_byte_budget(ExecutorLimits{}.for_parties(channels.party_ids().size()).max_held_bytes);
+  const std::shared_ptr<InboundAccount> account =
+      budgeted_account(relay, ExecutorLimits{}.for_parties(channels.party_ids().size()).max_held_bytes);
 
   // Phase 1: the first message to every peer we initiate with.
   for (const PartyId peer : channels.party_ids()) {

@@ -271,7 +271,6 @@ struct RelayServer::Impl : std::enable_shared_from_this<RelayServer::Impl> {
   bool silent = false;
   bool allow_duplicate_keys = false;
   Forwarding forwarding = Forwarding::Forward;
-  std::chrono::milliseconds forward_delay{0};
   // Touched only on the server's thread.
   std::map<std::string, std::vector<std::pair<std::uint16_t, std::string>>> stored;
   std::map<std::string, std::vector<ClosedMember>> closed;
@@ -540,40 +539,15 @@ struct RelayServer::Impl : std::enable_shared_from_this<RelayServer::Impl> {
       return error("Unknown recipient " + std::to_string(to));
     }
     Forwarding policy;
-    std::chrono::milliseconds delay;
     {
       std::lock_guard lock(mutex);
       policy = forwarding;
-      delay = forward_delay;
     }
-    if (policy == Forwarding::Drop) return;
     if (policy == Forwarding::Store) {
       stored[room_hex].emplace_back(to, std::move(data));
       return;
     }
-    if (delay.count() > 0) {
-      spawn(forward_later(target->second, std::move(data), delay));
-      return;
-    }
     enqueue(target->second, {Outgoing::Kind::Binary, std::move(data)});
-  }
-
-  asio::awaitable<void> forward_later(std::shared_ptr<Member> to, std::string data, std::chrono::milliseconds delay) {
-    asio::steady_timer timer(ioc);
-    timer.expires_after(delay);
-    co_await timer.async_wait(use_tuple);
-    enqueue(to, {Outgoing::Kind::Binary, std::move(data)});
-  }
-
-  // Closes the member's socket once what is queued for it has been written.
-  asio::awaitable<void> drop_when_written(std::shared_ptr<Member> m) {
-    asio::steady_timer timer(ioc);
-    while (m->writing) {
-      timer.expires_after(std::chrono::milliseconds(1));
-      co_await timer.async_wait(use_tuple);
-    }
-    beast::error_code ignored;
-    beast::get_lowest_layer(m->ws).socket().close(ignored);
   }
 
   asio::awaitable<void> trickle(std::string room_hex, std::uint16_t id, std::vector<std::string> frames,
@@ -759,11 +733,6 @@ void RelayServer::set_forwarding(Forwarding forwarding) {
   impl_->forwarding = forwarding;
 }
 
-void RelayServer::set_forward_delay(std::chrono::milliseconds delay) {
-  std::lock_guard lock(impl_->mutex);
-  impl_->forward_delay = delay;
-}
-
 bool RelayServer::trickle_stored(const std::string& room_hex, std::uint16_t relay_id, std::chrono::milliseconds every,
                                  std::size_t count) {
   Impl& s = *impl_;
@@ -775,17 +744,6 @@ bool RelayServer::trickle_stored(const std::string& room_hex, std::uint16_t rela
         if (to == relay_id) frames.push_back(frame);
     if (frames.empty()) return false;
     s.spawn(s.trickle(room_hex, relay_id, std::move(frames), every, count));
-    return true;
-  });
-}
-
-bool RelayServer::drop_member(const std::string& room_hex, std::uint16_t relay_id) {
-  Impl& s = *impl_;
-  if (!s.running) return false;
-  return s.on_server_thread([&]() {
-    auto m = s.find_member(room_hex, relay_id);
-    if (!m) return false;
-    s.spawn(s.drop_when_written(std::move(m)));
     return true;
   });
 }

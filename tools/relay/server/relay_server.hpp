@@ -64,8 +64,8 @@ struct ScriptedReply {
 enum class MessageKind { Binary, Text, Ping, Close };
 
 // What the relay does with the members' relay frames (tests only): forward
-// them, drop them, or keep them without forwarding (for trickle_stored).
-enum class Forwarding { Forward, Drop, Store };
+// them, or keep them without forwarding (for trickle_stored).
+enum class Forwarding { Forward, Store };
 
 // How a member's connection ended, as the relay saw it: the code of the
 // member's close frame, or 1006 when the connection ended without one.
@@ -111,16 +111,11 @@ class RelayServer {
   // What happens to the relay frames that arrive from now on (forwarding by
   // default). Stored frames keep their sender and recipient.
   void set_forwarding(Forwarding forwarding);
-  // Forwards every frame this long after it arrived (0: at once).
-  void set_forward_delay(std::chrono::milliseconds delay);
   // Sends the frames stored for `relay_id` in this room to it again, one
   // every `every`, in turn, `count` in all (fewer when the member leaves);
   // false when nothing is stored for it.
   bool trickle_stored(const std::string& room_hex, std::uint16_t relay_id, std::chrono::milliseconds every,
                       std::size_t count);
-  // Closes a member's TCP connection at once, without a close frame or a TLS
-  // shutdown (after send_raw_to_member: in the middle of a frame).
-  bool drop_member(const std::string& room_hex, std::uint16_t relay_id);
   // How the members' connections ended, in the order they ended.
   std::vector<ClosedMember> closed_members(const std::string& room_hex) const;
 
