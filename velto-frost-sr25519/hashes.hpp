@@ -24,6 +24,7 @@
 #include "crypto/hash.hpp"
 #include "crypto/ristretto255.hpp"
 #include "sised/party_id.hpp"
+#include "velto-frost-ed25519/sign_types.hpp"
 
 namespace velto::frost {
 
@@ -58,11 +59,7 @@ crypto::ByteArray<64> sr25519_hash_msg(crypto::ByteSpan message);
 
 // One signer's entry of the signing commitment list (and its round-1
 // message): hiding commitment D, binding commitment E, id.
-struct Sr25519SigningCommitment {
-  crypto::RistrettoPoint hiding;
-  crypto::RistrettoPoint binding;
-  PartyId id;
-};
+using Sr25519SigningCommitment = BasicSigningCommitment<crypto::RistrettoPoint>;
 
 // "com" ‖ per entry in list order: id ‖ D ‖ E (96 bytes each).
 crypto::ByteArray<64> sr25519_hash_com(std::span<const Sr25519SigningCommitment> list);

@@ -43,18 +43,12 @@ namespace velto::frost {
 
 VELTO_SISED_RECORD(Sr25519SigningCommitment, hiding, binding, id)
 
-// Round 2: the signer's share and the group commitment it computed.
-struct Sr25519SignatureShare {
-  crypto::EdScalar share;           // z_i
-  crypto::RistrettoPoint commitment;  // R
-};
+// Round 2: the signer's share z_i and the group commitment R it computed.
+using Sr25519SignatureShare = BasicSignatureShare<crypto::RistrettoPoint>;
 VELTO_SISED_RECORD(Sr25519SignatureShare, share, commitment)
 
-// A signer's two nonces; they wipe themselves.
-struct Sr25519SigningNonces {
-  crypto::EdScalar hiding;   // d
-  crypto::EdScalar binding;  // e
-};
+// A signer's two nonces (d, e); they wipe themselves.
+using Sr25519SigningNonces = SigningNonces;
 
 // One nonce: H3(32 bytes drawn from `rng` ‖ secret share). Hiding first.
 template <class G>
@@ -73,10 +67,7 @@ Sr25519SigningNonces sr25519_signing_nonces(const crypto::EdScalar& secret_share
 
 // The binding factors (one per entry of `sorted`, in its order) and the
 // group commitment of a commitment list sorted by ascending id.
-struct Sr25519GroupCommitment {
-  std::vector<crypto::EdScalar> binding_factors;
-  crypto::RistrettoPoint commitment;  // R
-};
+using Sr25519GroupCommitment = BasicGroupCommitment<crypto::RistrettoPoint>;
 Sr25519GroupCommitment sr25519_group_commitment(const crypto::RistrettoPoint& group_key,
                                                 std::span<const Sr25519SigningCommitment> sorted,
                                                 crypto::ByteSpan message);
