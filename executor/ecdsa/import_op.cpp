@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "executor/ecdsa/legacy/handlers.hpp"
@@ -32,13 +33,9 @@ boost::asio::awaitable<std::expected<VersionedHandlers<EcdsaStorableSecretShare>
   args.keygen_ids.insert(args.own.public_key());
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
-  std::vector<noise::PublicKey> keys(args.keygen_ids.begin(), args.keygen_ids.end());
-  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(std::move(args.host), args.room,
-                                                                     std::move(args.own), std::move(keys), *n,
-                                                                     args.threshold, kEcdsaImportOp, args.timings);
-  if (!driven) co_return std::unexpected(std::move(driven.error()));
-  driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaImportLabel));
-  co_return std::move(*driven);
+  co_return co_await join_party_set<EcdsaStorableSecretShare>(std::move(args.host), args.room, std::move(args.own),
+                                                              args.keygen_ids, *n, args.threshold, kEcdsaImportOp,
+                                                              kEcdsaImportLabel, args.timings);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/ecdsa/latest/keygen_sign.hpp"
 #include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa_share.hpp"

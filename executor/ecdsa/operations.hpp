@@ -38,8 +38,6 @@ inline constexpr std::string_view kEcdsaExtractOp = "ecdsa_extract";
 inline constexpr std::string_view kEcdsaKeygenLabel = "ECDSA KEYGEN";
 inline constexpr std::string_view kEcdsaSigningLabel = "ECDSA SIGNING";
 inline constexpr std::string_view kEcdsaExtractLabel = "ECDSA Full private-key extraction";
-// A keygen-type driver given keygen ids always returns the session's party map.
-inline constexpr std::string_view kNoPartyMapPanic = "Bug! We passed a Set, so we should have a map ready";
 
 // velto_ecdsa_sign: the decoded share, the 32-byte message hash and the
 // derivation path as given (its indices are checked by the body).

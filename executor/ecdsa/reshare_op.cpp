@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/common/session_checks.hpp"
 #include "executor/ecdsa/latest/handlers.hpp"
 #include "executor/ecdsa/legacy/handlers.hpp"
@@ -25,8 +26,6 @@ namespace {
 
 constexpr std::string_view kEcdsaReshareOp = "ecdsa_reshare";
 constexpr std::string_view kEcdsaReshareLabel = "ECDSA RESHARE";
-
-std::vector<noise::PublicKey> key_list(const KeygenIdSet& ids) { return {ids.begin(), ids.end()}; }
 
 }  // namespace
 
@@ -48,13 +47,11 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_re
         ExecutorFailure(ExecutorErrorKind{ExecutorErrorKind::InsufficientRemainingParties{remaining.size(), old_threshold}}));
   }
 
-  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(
-      std::move(args.host), args.room, share.transport_keypair, key_list(args.keygen_ids),
-      *n, args.new_threshold, kEcdsaReshareOp, args.timings);
+  auto driven = co_await join_party_set<EcdsaStorableSecretShare>(std::move(args.host), args.room,
+                                                                  share.transport_keypair, args.keygen_ids, *n,
+                                                                  args.new_threshold, kEcdsaReshareOp,
+                                                                  kEcdsaReshareLabel, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
-
-  driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaReshareLabel));
 
   // The handler borrows the share, which this frame keeps until the dispatch
   // has ended.
@@ -82,12 +79,11 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ecdsa_reshare_ne
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
 
-  auto driven = co_await drive_keygen_type<EcdsaStorableSecretShare>(
-      std::move(args.host), args.room, std::move(args.own), key_list(args.keygen_ids),
-      *n, args.threshold, kEcdsaReshareOp, args.timings);
+  auto driven = co_await join_party_set<EcdsaStorableSecretShare>(std::move(args.host), args.room,
+                                                                  std::move(args.own), args.keygen_ids, *n,
+                                                                  args.threshold, kEcdsaReshareOp,
+                                                                  kEcdsaReshareLabel, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
-
-  driven->session.setup.session_hasher().update(crypto::as_bytes(kEcdsaReshareLabel));
 
   auto latest = [t = args.threshold](ProtocolExecutor root) {
     return ecdsa_reshare_new_handler_latest(std::move(root), t);

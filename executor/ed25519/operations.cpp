@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "crypto/codec.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/common/session_checks.hpp"
-#include "executor/ecdsa/operations.hpp"
 #include "executor/ed25519/handlers.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/common/session_checks.hpp"
-#include "executor/ecdsa/operations.hpp"
 #include "executor/ed25519/handlers.hpp"
 #include "executor/ed25519/operations.hpp"
 #include "executor/lib/dispatch.hpp"
@@ -20,20 +20,6 @@ namespace velto::executor {
 namespace {
 
 using Run = VersionedHandlers<Ed25519StorableSecretShare>;
-
-// Joins the keygen-type room of `keygen_ids` (n of them) with threshold t and
-// binds `label`.
-boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_party_set(
-    server_tools::HostAuthority host, server_tools::RoomUuid room, noise::NoiseKeyPair own, const KeygenIdSet& keygen_ids,
-    std::uint16_t n, std::uint16_t t, std::string_view operation, std::string_view label, RelayTimings timings) {
-  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
-  auto driven = co_await drive_keygen_type<Ed25519StorableSecretShare>(std::move(host), room, std::move(own),
-                                                                       std::move(keys), n, t, operation, timings);
-  if (!driven) co_return std::unexpected(std::move(driven.error()));
-  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
-  driven->session.setup.session_hasher().update(crypto::as_bytes(label));
-  co_return std::move(*driven);
-}
 
 // Registers the handler, dispatches and writes the keygen-type outputs.
 template <class Handler>
@@ -50,8 +36,9 @@ boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_import(Identity
   args.keygen_ids.insert(args.own.public_key());
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
-  co_return co_await join_party_set(std::move(args.host), args.room, std::move(args.own), args.keygen_ids, *n,
-                                    args.threshold, kEd25519ImportOp, kEd25519ImportLabel, args.timings);
+  co_return co_await join_party_set<Ed25519StorableSecretShare>(std::move(args.host), args.room, std::move(args.own),
+                                                                args.keygen_ids, *n, args.threshold, kEd25519ImportOp,
+                                                                kEd25519ImportLabel, args.timings);
 }
 
 }  // namespace
@@ -74,8 +61,9 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
 
-  auto driven = co_await join_party_set(std::move(args.host), args.room, share.transport_keypair, args.keygen_ids, *n,
-                                        args.new_threshold, kEd25519ReshareOp, kEd25519ReshareLabel, args.timings);
+  auto driven = co_await join_party_set<Ed25519StorableSecretShare>(
+      std::move(args.host), args.room, share.transport_keypair, args.keygen_ids, *n, args.new_threshold,
+      kEd25519ReshareOp, kEd25519ReshareLabel, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
 
   // The key share lives in this frame until the dispatch has ended.
@@ -94,8 +82,10 @@ boost::asio::awaitable<ffi::OperationResult<ffi::DoubleOutput>> ed25519_reshare_
   auto n = check_party_set_size(args.keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
 
-  auto driven = co_await join_party_set(std::move(args.host), args.room, std::move(args.own), args.keygen_ids, *n,
-                                        args.threshold, kEd25519ReshareOp, kEd25519ReshareLabel, args.timings);
+  auto driven = co_await join_party_set<Ed25519StorableSecretShare>(std::move(args.host), args.room,
+                                                                     std::move(args.own), args.keygen_ids, *n,
+                                                                     args.threshold, kEd25519ReshareOp,
+                                                                     kEd25519ReshareLabel, args.timings);
   if (!driven) co_return std::unexpected(std::move(driven.error()));
   auto handler = [t = args.threshold](ProtocolExecutor root) {
     return ed25519_reshare_new_party_handler(std::move(root), t);

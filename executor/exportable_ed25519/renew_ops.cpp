@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "crypto/bytes.hpp"
+#include "executor/common/party_set_join.hpp"
 #include "executor/common/session_checks.hpp"
-#include "executor/ecdsa/operations.hpp"
 #include "executor/exportable_ed25519/handlers.hpp"
 #include "executor/exportable_ed25519/operations.hpp"
 #include "executor/exportable_ed25519/share_join.hpp"
@@ -38,13 +38,9 @@ boost::asio::awaitable<std::expected<Run, ExecutorFailure>> join_keygen_ids(serv
   // empty.
   auto n = check_party_set_size(keygen_ids.size());
   if (!n) co_return std::unexpected(std::move(n.error()));
-  std::vector<noise::PublicKey> keys(keygen_ids.begin(), keygen_ids.end());
-  auto driven = co_await drive_keygen_type<ExportableEd25519StorableSecretShare>(
-      std::move(host), room, std::move(own), std::move(keys), *n, t, operation, timings);
-  if (!driven) co_return std::unexpected(std::move(driven.error()));
-  if (!driven->party_keys) panic(std::string(kNoPartyMapPanic));
-  driven->session.setup.session_hasher().update(crypto::as_bytes(operation));
-  co_return std::move(*driven);
+  co_return co_await join_party_set<ExportableEd25519StorableSecretShare>(std::move(host), room, std::move(own),
+                                                                          keygen_ids, *n, t, operation, operation,
+                                                                          timings);
 }
 
 // Registers the one handler, dispatches and writes the outputs.
