@@ -473,6 +473,57 @@ TEST_F(RelaySessionTest, DuplicateKeysInTheRoomAreAPublicKeyMismatch) {
   }
 }
 
+// A set-up that fails leaves the relay with a close frame: a room holding
+// one key twice (refused before anything is sent) and handshakes that fail
+// (one party hashes another label) end every connection with the normal
+// close code, not by dropping it.
+TEST_F(RelaySessionTest, FailedSetUpsEndTheirConnectionsWithACloseFrame) {
+  struct Case {
+    const char* name;
+    bool duplicate_keys;
+  };
+  const Case cases[] = {{"room holding one key twice", true}, {"handshakes that fail", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    relay_.server().set_allow_duplicate_keys(c.duplicate_keys);
+    const RoomUuid room = new_room(2);
+    std::vector<JoinedRoom> rooms;
+    if (c.duplicate_keys) {
+      const std::vector<noise::PublicKey> ids = {keypair(2).public_key()};
+      std::vector<async::JoinHandle<std::expected<std::pair<JoinedRoom, std::map<PartyId, noise::PublicKey>>, ExecutorFailure>>>
+          handles;
+      for (int i = 0; i < 2; ++i)
+        handles.push_back(async::spawn_task(rt_.executor(), join_room_keygen_type(request(room, 2, 2), keypair(1), ids)));
+      for (auto& h : handles) {
+        auto joined = join_task(rt_, h);
+        ASSERT_TRUE(joined.has_value()) << joined.error().display();
+        rooms.push_back(std::move(joined->first));
+      }
+    } else {
+      auto joins = join_all(room, 2);
+      for (std::size_t i = 0; i < joins.size(); ++i) {
+        ASSERT_TRUE(joins[i].has_value());
+        joins[i]->first.setup.session_hasher().update(crypto::as_bytes(i == 0 ? "ECDSA SIGNING"s : "ECDSA KEYGEN"s));
+        joins[i]->first.connection->set_duration(std::chrono::milliseconds(500));
+        rooms.push_back(std::move(joins[i]->first));
+      }
+    }
+    std::vector<async::JoinHandle<Outcome>> runs;
+    for (JoinedRoom& r : rooms) runs.push_back(async::spawn_task(rt_.executor(), run_encrypted(std::move(r))));
+    for (auto& run : runs) {
+      const Outcome o = join_task(rt_, run);
+      EXPECT_FALSE(o.manager_ok);
+      EXPECT_FALSE(o.error.empty());
+    }
+    const std::string hex = server_tools::room_uuid_hex(room);
+    for (int i = 0; i < 500 && relay_.server().closed_members(hex).size() < 2; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto ends = relay_.server().closed_members(hex);
+    ASSERT_EQ(ends.size(), 2u);
+    for (const auto& end : ends) EXPECT_EQ(end.code, 1000) << end.relay_id;
+  }
+}
+
 // One party of a session over the relay: builds the encrypted executor over
 // `room`, runs `body` (ProtocolExecutor -> awaitable<std::string>, an error
 // text or empty) on its root executor beside the manager task, and returns

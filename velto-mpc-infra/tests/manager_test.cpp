@@ -438,6 +438,40 @@ TEST(LinkFailures, ReceiveErrorSilentRelayAndUnreachableRecipient) {
   }
 }
 
+// The manager closes its link at the end of every run that did not panic:
+// after a failure as after success, so that the relay sees the connection
+// end cleanly.
+TEST(LinkFailures, TheLinkIsClosedAfterAFailedRunToo) {
+  async::Runtime rt(2);
+  const auto ids = ids_1_to(2);
+  InMemoryNetwork::Options silent;
+  silent.receive_timeout = 30ms;
+  struct Case {
+    const char* name;
+    InMemoryNetwork::Options options;
+    std::size_t held;  // messages for a tag nobody opens, before the awaited one
+    bool relay_gone;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"the awaited message arrives", {}, 0, false, false},
+      {"the relay fails", {}, 0, true, true},
+      {"the relay stays silent", silent, 0, false, true},
+      {"one message too many for an unopened tag", {}, kMaxPendingMessagesPerTag + 1, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto network = InMemoryNetwork::create(ids, c.options);
+    if (c.relay_gone) network->inject_error(pid(2), box_error<TextError>("relay gone"));
+    for (std::size_t i = 0; i < c.held; ++i) network->inject(pid(2), relay(network, 1), frame({1}, numbered_tag(0)));
+    if (!c.options.receive_timeout && !c.relay_gone)
+      network->inject(pid(2), relay(network, 1), frame(filled(32, 5), root_uc_tag()));
+    auto out = run_receiver(rt, network, ids);
+    EXPECT_EQ(out.manager.has_value(), !c.fails) << error_text(out.manager);
+    EXPECT_TRUE(network->closed(pid(2)));
+  }
+}
+
 TEST(LinkFailures, ExecutorsOpenedAfterTheManagerEndedReportIt) {
   async::Runtime rt(2);
   const auto ids = ids_1_to(2);
