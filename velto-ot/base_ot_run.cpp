@@ -1,6 +1,7 @@
 #include "velto-ot/base_ot_run.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
@@ -31,14 +32,30 @@ asio::thread_pool& ladder_pool() {
 
 // Runs f on the ladder pool and resumes the awaiting task on its own
 // executor with the result; a panic inside f reaches the task as if f had
-// run there. The task's other branches run meanwhile. f may refer to the
-// task's locals: the task stays suspended until f has returned.
+// run there. The task's other branches run meanwhile. The wait ignores
+// cancellation (f is short and cannot be stopped): a cancelled task notices
+// at its next wait. f may refer to the task's locals: the task stays
+// suspended until f has returned.
 template <class F>
 asio::awaitable<std::invoke_result_t<F&>> off_task(F f) {
   using R = std::invoke_result_t<F&>;
-  auto body = [f = std::move(f)]() mutable -> asio::awaitable<std::optional<R>> { co_return std::optional<R>(f()); };
-  std::optional<R> r = co_await asio::co_spawn(ladder_pool().get_executor(), std::move(body), asio::use_awaitable);
-  co_return std::move(*r);
+  std::optional<R> result;
+  std::exception_ptr thrown;
+  auto initiate = [&f, &result, &thrown](auto handler) {
+    // Keeps the task's executor from running out of work while f runs.
+    auto home = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+    asio::post(ladder_pool(), [&f, &result, &thrown, home, handler = std::move(handler)]() mutable {
+      try {
+        result.emplace(f());
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      asio::post(home, std::move(handler));
+    });
+  };
+  co_await asio::async_initiate<const asio::use_awaitable_t<>&, void()>(std::move(initiate), asio::use_awaitable);
+  if (thrown) std::rethrow_exception(thrown);
+  co_return std::move(*result);
 }
 
 // The peer's one message on this executor, undecoded.
