@@ -110,10 +110,13 @@ std::expected<BaseOtReceiverMessage, BaseOtError> decode_receiver_message(crypto
 
 // --- sender ---
 
-BaseOtSender::BaseOtSender(const crypto::SecretArray<32>& a) noexcept : a_(a) {
+BaseOtSender::BaseOtSender(const crypto::SecretArray<32>& a) : a_(a) {
   a_[0] &= 0x7F;
-  message_.curve_point = moller_ladder(kCurveBasePoint, a_.array());
-  message_.twist_point = moller_ladder(kTwistBasePoint, a_.array());
+  const std::array<crypto::ByteArray<32>, 2> bases = {kCurveBasePoint, kTwistBasePoint};
+  std::array<crypto::ByteArray<32>, 2> points;
+  moller_ladder_batch(bases, {&a_.array(), 1}, points);
+  message_.curve_point = points[0];
+  message_.twist_point = points[1];
 }
 
 std::expected<BaseOtSenderOutput, BaseOtError> BaseOtSender::derive_keys(const UcTag& t,
@@ -148,9 +151,8 @@ std::expected<BaseOtSenderOutput, BaseOtError> BaseOtSender::derive_keys(const U
 
 // --- receiver ---
 
-BaseOtReceiver::BaseOtReceiver(const UcTag& t) : tag_(t) { message_.values.resize(kBaseOtReceiverValuesSize); }
-
-void BaseOtReceiver::add(std::size_t i, const crypto::SecretArray<32>& s, std::uint8_t f, std::uint8_t c) noexcept {
+void BaseOtReceiverDraws::add(std::size_t i, const crypto::SecretArray<32>& s, std::uint8_t f,
+                              std::uint8_t c) noexcept {
   crypto::SecretArray<34>& slot = secrets_[i];
   std::copy(s.span().begin(), s.span().end(), slot.data());
   slot[0] &= 0x7F;
@@ -158,32 +160,35 @@ void BaseOtReceiver::add(std::size_t i, const crypto::SecretArray<32>& s, std::u
   slot[33] = c & 1;
 }
 
-void BaseOtReceiver::build_message() {
+BaseOtReceiver::BaseOtReceiver(const UcTag& t, const BaseOtReceiverDraws& draws) : tag_(t), draws_(draws) {
   constexpr std::size_t n = kBaseOtBatchSize;
+  const auto& secrets = draws_.secrets_;
+  message_.values.resize(kBaseOtReceiverValuesSize);
   WipedArrays base(n);
   WipedArrays s(n);
   for (std::size_t i = 0; i < n; ++i) {
     base[i] = kTwistBasePoint;
-    ct_select32(base[i], kCurveBasePoint, secrets_[i][32]);
-    std::copy_n(secrets_[i].data(), 32, s[i].begin());
+    ct_select32(base[i], kCurveBasePoint, secrets[i][32]);
+    std::copy_n(secrets[i].data(), 32, s[i].begin());
   }
   WipedArrays p(n);
   moller_ladder_batch(base.span(), s.span(), p.span());
   for (std::size_t i = 0; i < n; ++i) {
-    const crypto::ByteArray<32> r = popf_apply(popf_keys(tag_.bytes(), i), p[i], secrets_[i][33]);
+    const crypto::ByteArray<32> r = popf_apply(popf_keys(tag_.bytes(), i), p[i], secrets[i][33]);
     std::copy(r.begin(), r.end(), message_.values.begin() + static_cast<std::ptrdiff_t>(32 * i));
   }
 }
 
 BaseOtReceiverOutput BaseOtReceiver::derive_keys(const BaseOtSenderMessage& sender_message) const {
   constexpr std::size_t n = kBaseOtBatchSize;
+  const auto& secrets = draws_.secrets_;
   // A = A_c for a curve secret, A_t for a twist secret; z_i = s_i * A.
   WipedArrays a(n);
   WipedArrays s(n);
   for (std::size_t i = 0; i < n; ++i) {
     a[i] = sender_message.twist_point;
-    ct_select32(a[i], sender_message.curve_point, secrets_[i][32]);
-    std::copy_n(secrets_[i].data(), 32, s[i].begin());
+    ct_select32(a[i], sender_message.curve_point, secrets[i][32]);
+    std::copy_n(secrets[i].data(), 32, s[i].begin());
   }
   WipedArrays z(n);
   moller_ladder_batch(a.span(), s.span(), z.span());
@@ -192,7 +197,7 @@ BaseOtReceiverOutput BaseOtReceiver::derive_keys(const BaseOtSenderMessage& send
   BaseOtReceiverOutput out;
   std::uint8_t* dst = out.bytes_.data();
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint8_t c = secrets_[i][33];
+    const std::uint8_t c = secrets[i][33];
     crypto::SecretArray<32> k(moller_ka_key(KaTags::for_bit(tags.bit_parent(i), c), z[i]));
     std::uint8_t* rec = dst + BaseOtReceiverOutput::kRecordSize * i;
     std::copy(k.span().begin(), k.span().end(), rec);

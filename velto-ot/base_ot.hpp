@@ -139,7 +139,7 @@ class BaseOtSender {
   }
 
   // The top bit of a[0] is cleared; the rest is used as given.
-  explicit BaseOtSender(const crypto::SecretArray<32>& a) noexcept;
+  explicit BaseOtSender(const crypto::SecretArray<32>& a);
 
   const BaseOtSenderMessage& message() const noexcept { return message_; }
 
@@ -152,39 +152,32 @@ class BaseOtSender {
   BaseOtSenderMessage message_;
 };
 
-// The receiver of one batch: per OT the secret s_i, the group f_i (1 curve,
-// 0 twist) and the choice bit c_i, and its message.
-class BaseOtReceiver {
+// The receiver's random choices for one batch, drawn but not yet used:
+// per OT the secret s_i, the group f_i (1 curve, 0 twist) and the choice
+// bit c_i. Kept apart from BaseOtReceiver so that a task can take the draws
+// from its generator and leave the ladders to another thread.
+class BaseOtReceiverDraws {
  public:
   // Per OT, in order: 32 bytes s_i, a 32-bit word whose top bit is f_i,
   // a 32-bit word whose top bit is c_i. A word is 4 bytes little-endian.
   template <class G>
-  static BaseOtReceiver random(const UcTag& t, G& rng) {
-    BaseOtReceiver r(t);
+  static BaseOtReceiverDraws random(G& rng) {
+    BaseOtReceiverDraws d;
     for (std::size_t i = 0; i < kBaseOtBatchSize; ++i) {
       crypto::SecretArray<32> s;
       rng.fill_bytes(s.mut_span());
       const std::uint32_t w_group = draw_u32(rng);
       const std::uint32_t w_choice = draw_u32(rng);
-      r.add(i, s, static_cast<std::uint8_t>(w_group >> 31), static_cast<std::uint8_t>(w_choice >> 31));
+      d.add(i, s, static_cast<std::uint8_t>(w_group >> 31), static_cast<std::uint8_t>(w_choice >> 31));
     }
-    r.build_message();
-    return r;
+    return d;
   }
 
-  // r_0 .. r_127 (4,096 bytes).
-  crypto::ByteSpan values() const noexcept { return message_.values; }
-  const BaseOtReceiverMessage& message() const noexcept { return message_; }
-
-  // The key of every OT for its choice bit, from the sender's message.
-  BaseOtReceiverOutput derive_keys(const BaseOtSenderMessage& sender_message) const;
-
  private:
-  explicit BaseOtReceiver(const UcTag& t);
+  friend class BaseOtReceiver;
+  BaseOtReceiverDraws() = default;
   // OT i: s (top bit of s[0] cleared here), group bit f, choice bit c.
   void add(std::size_t i, const crypto::SecretArray<32>& s, std::uint8_t f, std::uint8_t c) noexcept;
-  // r_i = POPF_{c_i}(s_i * (f_i ? 6 : 3)) for every OT.
-  void build_message();
 
   template <class G>
   static std::uint32_t draw_u32(G& rng) {
@@ -194,9 +187,32 @@ class BaseOtReceiver {
            (static_cast<std::uint32_t>(w[2]) << 16) | (static_cast<std::uint32_t>(w[3]) << 24);
   }
 
-  UcTag tag_;
   // Per OT: s_i (32 bytes), f_i, c_i.
   std::array<crypto::SecretArray<34>, kBaseOtBatchSize> secrets_;
+};
+
+// The receiver of one batch: its draws and its message.
+class BaseOtReceiver {
+ public:
+  // BaseOtReceiverDraws::random, then the message.
+  template <class G>
+  static BaseOtReceiver random(const UcTag& t, G& rng) {
+    return BaseOtReceiver(t, BaseOtReceiverDraws::random(rng));
+  }
+
+  // Computes r_i = POPF_{c_i}(s_i * (f_i ? 6 : 3)) for every OT.
+  BaseOtReceiver(const UcTag& t, const BaseOtReceiverDraws& draws);
+
+  // r_0 .. r_127 (4,096 bytes).
+  crypto::ByteSpan values() const noexcept { return message_.values; }
+  const BaseOtReceiverMessage& message() const noexcept { return message_; }
+
+  // The key of every OT for its choice bit, from the sender's message.
+  BaseOtReceiverOutput derive_keys(const BaseOtSenderMessage& sender_message) const;
+
+ private:
+  UcTag tag_;
+  BaseOtReceiverDraws draws_;
   BaseOtReceiverMessage message_;
 };
 

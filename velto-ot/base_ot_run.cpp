@@ -1,9 +1,15 @@
 #include "velto-ot/base_ot_run.hpp"
 
+#include <algorithm>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
+#include <thread>
+#include <type_traits>
 #include <utility>
+
+#include <boost/asio/thread_pool.hpp>
 
 #include "velto-mpc-infra/buffered_poll.hpp"
 
@@ -13,6 +19,44 @@ namespace {
 namespace asio = boost::asio;
 
 BaseOtError communication(BoxedError e) { return BaseOtError(BaseOtError::CommunicationError{std::move(e)}); }
+
+// The threads that run the batches' ladders, apart from the runtime's: a
+// party's batches (two per peer) are pure computations, so they run in
+// parallel while their tasks wait, and a one-thread runtime keeps serving
+// messages meanwhile. Built on first use and never shut down, as the runtime.
+asio::thread_pool& ladder_pool() {
+  static asio::thread_pool* const pool =
+      new asio::thread_pool(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8));
+  return *pool;
+}
+
+// Runs f on the ladder pool and resumes the awaiting task on its own
+// executor with the result; a panic inside f reaches the task as if f had
+// run there. The task's other branches run meanwhile. The wait ignores
+// cancellation (f is short and cannot be stopped): a cancelled task notices
+// at its next wait. f may refer to the task's locals: the task stays
+// suspended until f has returned.
+template <class F>
+asio::awaitable<std::invoke_result_t<F&>> off_task(F f) {
+  using R = std::invoke_result_t<F&>;
+  std::optional<R> result;
+  std::exception_ptr thrown;
+  auto initiate = [&f, &result, &thrown](auto handler) {
+    // Keeps the task's executor from running out of work while f runs.
+    auto home = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+    asio::post(ladder_pool(), [&f, &result, &thrown, home, handler = std::move(handler)]() mutable {
+      try {
+        result.emplace(f());
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      asio::post(home, std::move(handler));
+    });
+  };
+  co_await asio::async_initiate<const asio::use_awaitable_t<>&, void()>(std::move(initiate), asio::use_awaitable);
+  if (thrown) std::rethrow_exception(thrown);
+  co_return std::move(*result);
+}
 
 // The peer's one message on this executor, undecoded.
 asio::awaitable<std::expected<crypto::Bytes, BoxedError>> receive_from_peer(PeerExecutor& executor) {
@@ -41,7 +85,8 @@ run_sender(PeerExecutor& executor, Transcript* transcript) {
   if (!message) co_return std::unexpected(std::move(message.error()));
   if (transcript != nullptr) transcript->append(*message);
 
-  auto output = sender.derive_keys(tag, message->values);
+  auto derive = [&sender, &tag, &message] { return sender.derive_keys(tag, message->values); };
+  auto output = co_await off_task(std::move(derive));
   if (!output) co_return std::unexpected(std::move(output.error()));
   std::optional<crypto::ByteArray<32>> batch_key;
   if (transcript == nullptr) batch_key = batch_ot_key(sender.message().bytes(), message->values);
@@ -51,9 +96,12 @@ run_sender(PeerExecutor& executor, Transcript* transcript) {
 // Both versions of the receiver; with a transcript there is no batch key.
 asio::awaitable<std::expected<std::pair<BaseOtReceiverOutput, std::optional<crypto::ByteArray<32>>>, BaseOtError>>
 run_receiver(PeerExecutor& executor, Transcript* transcript) {
-  // On the heap: the secrets would make the coroutine frame large.
-  const auto receiver = std::make_unique<const BaseOtReceiver>(
-      BaseOtReceiver::random(executor.executor().tag(), executor.executor().rng()));
+  // The draws in the task, in their order; the ladders off it. On the heap:
+  // the secrets would make the coroutine frame large.
+  const UcTag tag = executor.executor().tag();
+  const auto draws = std::make_unique<const BaseOtReceiverDraws>(BaseOtReceiverDraws::random(executor.executor().rng()));
+  auto build = [&tag, &draws] { return std::make_unique<const BaseOtReceiver>(tag, *draws); };
+  const std::unique_ptr<const BaseOtReceiver> receiver = co_await off_task(std::move(build));
   if (auto sent = executor.send(receiver->message()); !sent) co_return std::unexpected(communication(sent.error()));
 
   auto payload = co_await receive_from_peer(executor);
@@ -66,7 +114,8 @@ run_receiver(PeerExecutor& executor, Transcript* transcript) {
     transcript->append(receiver->message());
   }
 
-  BaseOtReceiverOutput output = receiver->derive_keys(*sender_message);
+  auto derive = [&receiver, &sender_message] { return receiver->derive_keys(*sender_message); };
+  BaseOtReceiverOutput output = co_await off_task(std::move(derive));
   std::optional<crypto::ByteArray<32>> batch_key;
   if (transcript == nullptr) batch_key = batch_ot_key(sender_message->bytes(), receiver->values());
   co_return std::pair(std::move(output), batch_key);

@@ -1,9 +1,11 @@
 #include "velto-ot/montgomery.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "crypto/error.hpp"
+#include "velto-ot/montgomery_lanes.hpp"
 
 namespace velto::ot {
 namespace {
@@ -12,6 +14,10 @@ using u64 = std::uint64_t;
 using u128 = unsigned __int128;
 
 constexpr u64 kMask51 = (u64{1} << 51) - 1;
+
+// The field arithmetic below is small and called nine times per ladder
+// step: always inlined, so that the compiler schedules across calls.
+#define VELTO_FE_INLINE [[gnu::always_inline]] inline
 
 // An element of GF(2^255 - 19) as five 51-bit limbs, least significant
 // first: v[0] + v[1] 2^51 + ... + v[4] 2^204. Limbs may run a few bits over
@@ -22,23 +28,23 @@ struct Fe {
 
 // Hides a value from the optimiser so that masks built from secret bits stay
 // masks and are never turned into branches.
-inline u64 value_barrier(u64 x) noexcept {
+VELTO_FE_INLINE u64 value_barrier(u64 x) noexcept {
   __asm__ volatile("" : "+r"(x));
   return x;
 }
 
-inline u64 load64_le(const std::uint8_t* p) noexcept {
+VELTO_FE_INLINE u64 load64_le(const std::uint8_t* p) noexcept {
   u64 r = 0;
   for (int i = 7; i >= 0; --i) r = (r << 8) | p[i];
   return r;
 }
 
-Fe fe_zero() noexcept { return Fe{{0, 0, 0, 0, 0}}; }
-Fe fe_one() noexcept { return Fe{{1, 0, 0, 0, 0}}; }
+VELTO_FE_INLINE Fe fe_zero() noexcept { return Fe{{0, 0, 0, 0, 0}}; }
+VELTO_FE_INLINE Fe fe_one() noexcept { return Fe{{1, 0, 0, 0, 0}}; }
 
 // Bit 255 is dropped; a value at or above p is kept as it is (the limbs
 // stay below 2^51, and the arithmetic reduces it).
-Fe fe_from_bytes(const std::uint8_t* s) noexcept {
+VELTO_FE_INLINE Fe fe_from_bytes(const std::uint8_t* s) noexcept {
   const u64 w0 = load64_le(s);
   const u64 w1 = load64_le(s + 8);
   const u64 w2 = load64_le(s + 16);
@@ -54,7 +60,7 @@ Fe fe_from_bytes(const std::uint8_t* s) noexcept {
 
 // One pass of carries; afterwards every limb is below 2^51 except that v[1]
 // may exceed it by a tiny amount.
-Fe fe_carry(const Fe& a) noexcept {
+VELTO_FE_INLINE Fe fe_carry(const Fe& a) noexcept {
   Fe r = a;
   u64 c;
   c = r.v[0] >> 51; r.v[0] &= kMask51; r.v[1] += c;
@@ -67,13 +73,13 @@ Fe fe_carry(const Fe& a) noexcept {
 }
 
 // No carry: inputs below 2^52 give limbs below 2^53, which mul and sqr take.
-Fe fe_add(const Fe& a, const Fe& b) noexcept {
+VELTO_FE_INLINE Fe fe_add(const Fe& a, const Fe& b) noexcept {
   return Fe{{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3], a.v[4] + b.v[4]}};
 }
 
 // a + 4p - b, not carried. b's limbs must be below 2^53 - 76; with a and b
 // below 2^52 the result's limbs stay below 2^54, which mul and sqr take.
-Fe fe_sub(const Fe& a, const Fe& b) noexcept {
+VELTO_FE_INLINE Fe fe_sub(const Fe& a, const Fe& b) noexcept {
   constexpr u64 k4p0 = 4 * ((u64{1} << 51) - 19);
   constexpr u64 k4pi = 4 * ((u64{1} << 51) - 1);
   return Fe{{a.v[0] + k4p0 - b.v[0], a.v[1] + k4pi - b.v[1], a.v[2] + k4pi - b.v[2], a.v[3] + k4pi - b.v[3],
@@ -82,7 +88,7 @@ Fe fe_sub(const Fe& a, const Fe& b) noexcept {
 
 // Carries five 128-bit column sums into limbs; 2^255 = 19 folds the top
 // carry back into the bottom limb.
-Fe fe_reduce_wide(u128 r0, u128 r1, u128 r2, u128 r3, u128 r4) noexcept {
+VELTO_FE_INLINE Fe fe_reduce_wide(u128 r0, u128 r1, u128 r2, u128 r3, u128 r4) noexcept {
   r1 += static_cast<u64>(r0 >> 51);
   r2 += static_cast<u64>(r1 >> 51);
   r3 += static_cast<u64>(r2 >> 51);
@@ -98,7 +104,7 @@ Fe fe_reduce_wide(u128 r0, u128 r1, u128 r2, u128 r3, u128 r4) noexcept {
   return out;
 }
 
-Fe fe_mul(const Fe& a, const Fe& b) noexcept {
+VELTO_FE_INLINE Fe fe_mul(const Fe& a, const Fe& b) noexcept {
   const u64 b1_19 = 19 * b.v[1];
   const u64 b2_19 = 19 * b.v[2];
   const u64 b3_19 = 19 * b.v[3];
@@ -112,7 +118,7 @@ Fe fe_mul(const Fe& a, const Fe& b) noexcept {
   return fe_reduce_wide(r0, r1, r2, r3, r4);
 }
 
-Fe fe_sqr(const Fe& a) noexcept {
+VELTO_FE_INLINE Fe fe_sqr(const Fe& a) noexcept {
   const u64 a0_2 = 2 * a.v[0];
   const u64 a1_2 = 2 * a.v[1];
   const u64 a1_38 = 38 * a.v[1];
@@ -134,13 +140,13 @@ Fe fe_sqr_n(Fe a, int n) noexcept {
   return a;
 }
 
-Fe fe_mul_small(const Fe& a, u64 k) noexcept {
+VELTO_FE_INLINE Fe fe_mul_small(const Fe& a, u64 k) noexcept {
   return fe_reduce_wide(static_cast<u128>(a.v[0]) * k, static_cast<u128>(a.v[1]) * k, static_cast<u128>(a.v[2]) * k,
                         static_cast<u128>(a.v[3]) * k, static_cast<u128>(a.v[4]) * k);
 }
 
 // Swaps a and b when bit is 1, without a branch.
-void fe_cswap(Fe& a, Fe& b, u64 bit) noexcept {
+VELTO_FE_INLINE void fe_cswap(Fe& a, Fe& b, u64 bit) noexcept {
   const u64 mask = value_barrier(0 - bit);
   for (int i = 0; i < 5; ++i) {
     const u64 t = mask & (a.v[i] ^ b.v[i]);
@@ -302,6 +308,45 @@ void fix_infinity(Fe& x, Fe& z) noexcept {
   wipe(one);
 }
 
+// The ladders of a batch on the IFMA kernel, kIfmaLanes at a time; the
+// lanes past the end of the batch run on u = 0, k = 0 and are dropped.
+void projective_ifma(std::span<const crypto::ByteArray<32>> u, std::span<const crypto::ByteArray<32>> k,
+                     std::span<Fe> xs, std::span<Fe> zs) noexcept {
+  constexpr std::size_t L = lanes::kIfmaLanes;
+  struct Chunk {
+    u64 x1[5][L];
+    u64 k[4][L];
+    u64 x[5][L];
+    u64 z[5][L];
+  };
+  Chunk c;
+  const std::size_t n = u.size();
+  for (std::size_t start = 0; start < n; start += L) {
+    c = Chunk{};
+    const std::size_t lanes_used = std::min(L, n - start);
+    for (std::size_t l = 0; l < lanes_used; ++l) {
+      const std::size_t j = start + l;
+      const Fe x1 = fe_carry(fe_from_bytes(u[j].data()));
+      for (int i = 0; i < 5; ++i) c.x1[i][l] = x1.v[i];
+      // The big-endian scalar as little-endian 64-bit words.
+      const crypto::ByteArray<32>& kj = k.size() == 1 ? k[0] : k[j];
+      for (std::size_t w = 0; w < 4; ++w) {
+        u64 word = 0;
+        for (std::size_t b = 0; b < 8; ++b) word |= static_cast<u64>(kj[31 - (8 * w + b)]) << (8 * b);
+        c.k[w][l] = word;
+      }
+    }
+    lanes::ladder_ifma(c.x1, c.k, c.x, c.z);
+    for (std::size_t l = 0; l < lanes_used; ++l) {
+      for (int i = 0; i < 5; ++i) {
+        xs[start + l].v[i] = c.x[i][l];
+        zs[start + l].v[i] = c.z[i][l];
+      }
+    }
+  }
+  wipe(c);
+}
+
 }  // namespace
 
 crypto::ByteArray<32> moller_ladder(const crypto::ByteArray<32>& u, const crypto::ByteArray<32>& k) noexcept {
@@ -319,15 +364,44 @@ crypto::ByteArray<32> moller_ladder(const crypto::ByteArray<32>& u, const crypto
 
 void moller_ladder_batch(std::span<const crypto::ByteArray<32>> u, std::span<const crypto::ByteArray<32>> k,
                          std::span<crypto::ByteArray<32>> out) {
+  moller_ladder_batch(ladder_kernel(), u, k, out);
+}
+
+bool ladder_kernel_available(LadderKernel kernel) noexcept {
+  switch (kernel) {
+    case LadderKernel::portable:
+      return true;
+    case LadderKernel::ifma: {
+      static const bool supported = lanes::ifma_supported();
+      return supported;
+    }
+  }
+  return false;
+}
+
+LadderKernel ladder_kernel() noexcept {
+  static const LadderKernel chosen =
+      ladder_kernel_available(LadderKernel::ifma) ? LadderKernel::ifma : LadderKernel::portable;
+  return chosen;
+}
+
+void moller_ladder_batch(LadderKernel kernel, std::span<const crypto::ByteArray<32>> u,
+                         std::span<const crypto::ByteArray<32>> k, std::span<crypto::ByteArray<32>> out) {
   const std::size_t n = u.size();
   if (out.size() != n || (k.size() != n && k.size() != 1)) velto::panic("moller_ladder_batch: mismatched lengths");
+  if (!ladder_kernel_available(kernel)) velto::panic("moller_ladder_batch: kernel not available on this machine");
   if (n == 0) return;
 
   std::vector<Fe> xs(n);
   std::vector<Fe> zs(n);
+  if (kernel == LadderKernel::ifma) {
+    projective_ifma(u, k, xs, zs);
+  } else {
+    for (std::size_t j = 0; j < n; ++j) ladder_projective(u[j], k.size() == 1 ? k[0] : k[j], xs[j], zs[j]);
+  }
+
   std::vector<Fe> prefix(n);  // prefix[j] = zs[0] * ... * zs[j]
   for (std::size_t j = 0; j < n; ++j) {
-    ladder_projective(u[j], k.size() == 1 ? k[0] : k[j], xs[j], zs[j]);
     fix_infinity(xs[j], zs[j]);
     prefix[j] = j == 0 ? zs[0] : fe_mul(prefix[j - 1], zs[j]);
   }
@@ -368,3 +442,14 @@ bool has_edwards_image(const crypto::ByteArray<32>& u_bytes) noexcept {
 }
 
 }  // namespace velto::ot
+
+namespace velto::ot::lanes {
+
+// Here rather than beside the kernel: that file is built for AVX-512, and
+// this must run on any CPU.
+bool ifma_supported() noexcept {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
+}
+
+}  // namespace velto::ot::lanes

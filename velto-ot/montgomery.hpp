@@ -30,9 +30,31 @@ crypto::ByteArray<32> moller_ladder(const crypto::ByteArray<32>& u, const crypto
 
 // out[j] = moller_ladder(u[j], k[j]) for every j (or with k[0] for all j
 // when k holds one scalar), sharing one field inversion over the batch.
-// Mismatched lengths are a bug of the caller and panic.
+// Mismatched lengths are a bug of the caller and panic. Runs on
+// ladder_kernel(). Constant time in u and k.
 void moller_ladder_batch(std::span<const crypto::ByteArray<32>> u, std::span<const crypto::ByteArray<32>> k,
                          std::span<crypto::ByteArray<32>> out);
+
+// How a batch computes its ladders; every kernel gives the same results.
+enum class LadderKernel {
+  // One ladder after the other in 64-bit integer arithmetic; always there.
+  portable,
+  // Eight ladders at once in AVX-512 registers with the 52-bit
+  // multiply-accumulate instructions (IFMA).
+  ifma,
+};
+
+// Whether this machine runs the kernel.
+bool ladder_kernel_available(LadderKernel kernel) noexcept;
+
+// The kernel moller_ladder_batch uses: ifma where available, else portable,
+// chosen once per process.
+LadderKernel ladder_kernel() noexcept;
+
+// moller_ladder_batch on the given kernel, for tests and benchmarks that
+// compare kernels. An unavailable kernel panics.
+void moller_ladder_batch(LadderKernel kernel, std::span<const crypto::ByteArray<32>> u,
+                         std::span<const crypto::ByteArray<32>> k, std::span<crypto::ByteArray<32>> out);
 
 // Whether u (read as by moller_ladder) is the u-coordinate of a point of
 // Curve25519 rather than of the twist, decided through the Edwards form:

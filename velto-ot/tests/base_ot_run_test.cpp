@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -173,32 +174,49 @@ struct Scripted {
   // The payloads of the Send commands queued so far, each checked to go to
   // the peer under the executor's tag.
   std::vector<crypto::Bytes> sent() {
-    std::vector<crypto::Bytes> out;
-    while (auto c = commands.try_receive()) {
-      if (auto* send = std::get_if<manager_message::Send>(&*c)) {
-        EXPECT_EQ(send->to, executor->peer());
-        EXPECT_EQ(send->tag, kTag);
-        out.push_back(std::move(send->payload));
-      }
-    }
-    return out;
+    pump();
+    return std::exchange(sent_, {});
+  }
+
+  // Whether a Send command is queued and not yet taken by sent().
+  bool has_sent() {
+    pump();
+    return !sent_.empty();
   }
 
   void feed(crypto::Bytes payload) {
     ProtocolReceivedMessage m{std::move(payload), executor->peer()};
     EXPECT_TRUE(inbound.try_send(std::move(m)).has_value());
   }
+
+ private:
+  void pump() {
+    if (!commands) return;
+    while (auto c = commands.try_receive()) {
+      if (auto* send = std::get_if<manager_message::Send>(&*c)) {
+        EXPECT_EQ(send->to, executor->peer());
+        EXPECT_EQ(send->tag, kTag);
+        sent_.push_back(std::move(send->payload));
+      }
+    }
+  }
+
+  std::vector<crypto::Bytes> sent_;
 };
 
-// Runs `side` on a manual context: until it waits for the peer, then (after
-// `between`) to the end.
+
+// Runs `start` on a manual context until the side has sent its message (its
+// ladders run on other threads, whose results come back through the
+// context) or ended, then (after `between`) to the end.
 template <class T, class Start, class Between>
-T run_scripted(Start start, Between between) {
+T run_scripted(Scripted& side, Start start, Between between) {
   asio::io_context ctx;
   std::optional<T> out;
   asio::co_spawn(ctx, [](Start st, std::optional<T>& o) -> asio::awaitable<void> { o.emplace(co_await st()); }(start, out),
                  asio::detached);
   ctx.poll();
+  while (!out && !side.has_sent() && ctx.run_one() > 0) {
+  }
   between();
   ctx.restart();
   ctx.run();
@@ -220,7 +238,7 @@ TEST(BaseOtRun, WireSizes) {
   Scripted sender_side = Scripted::open(1, 2);
   std::vector<crypto::Bytes> sender_sent;
   auto s = run_scripted<std::expected<BaseOtSenderResult, BaseOtError>>(
-      [&] { return base_ot_sender(*sender_side.executor); },
+      sender_side, [&] { return base_ot_sender(*sender_side.executor); },
       [&] {
         sender_sent = sender_side.sent();
         sender_side.feed(honest_receiver_payload());
@@ -232,7 +250,7 @@ TEST(BaseOtRun, WireSizes) {
   Scripted receiver_side = Scripted::open(2, 1);
   std::vector<crypto::Bytes> receiver_sent;
   auto r = run_scripted<std::expected<BaseOtReceiverResult, BaseOtError>>(
-      [&] { return base_ot_receiver(*receiver_side.executor); },
+      receiver_side, [&] { return base_ot_receiver(*receiver_side.executor); },
       [&] {
         receiver_sent = receiver_side.sent();
         receiver_side.feed(honest_sender_payload());
@@ -240,6 +258,49 @@ TEST(BaseOtRun, WireSizes) {
   EXPECT_TRUE(r.has_value());
   ASSERT_EQ(receiver_sent.size(), 1u);
   EXPECT_EQ(receiver_sent[0].size(), 4099u);
+}
+
+// The runs take their draws from the executor's generator in the order of
+// the pure sides, wherever their ladders run: the same message on the wire
+// and the same keys as BaseOtSender / BaseOtReceiver on a copy of it.
+TEST(BaseOtRun, SidesEqualThePureComputation) {
+  Scripted sender_side = Scripted::open(1, 2);
+  crypto::ChaCha8Rng sender_rng = sender_side.executor->executor().rng();
+  const crypto::Bytes receiver_payload = honest_receiver_payload();
+  std::vector<crypto::Bytes> sender_sent;
+  auto s = run_scripted<std::expected<BaseOtSenderResult, BaseOtError>>(
+      sender_side, [&] { return base_ot_sender(*sender_side.executor); },
+      [&] {
+        sender_sent = sender_side.sent();
+        sender_side.feed(receiver_payload);
+      });
+  ASSERT_TRUE(s.has_value());
+  const BaseOtSender sender = BaseOtSender::random(sender_rng);
+  ASSERT_EQ(sender_sent.size(), 1u);
+  EXPECT_EQ(sender_sent[0], *sised::encode(sender.message()));
+  const auto values = decode_receiver_message(receiver_payload);
+  ASSERT_TRUE(values.has_value());
+  const auto keys = sender.derive_keys(kTag, values->values);
+  ASSERT_TRUE(keys.has_value());
+  EXPECT_TRUE(std::ranges::equal(s->output.bytes(), keys->bytes()));
+
+  Scripted receiver_side = Scripted::open(2, 1);
+  crypto::ChaCha8Rng receiver_rng = receiver_side.executor->executor().rng();
+  const crypto::Bytes sender_payload = honest_sender_payload();
+  std::vector<crypto::Bytes> receiver_sent;
+  auto r = run_scripted<std::expected<BaseOtReceiverResult, BaseOtError>>(
+      receiver_side, [&] { return base_ot_receiver(*receiver_side.executor); },
+      [&] {
+        receiver_sent = receiver_side.sent();
+        receiver_side.feed(sender_payload);
+      });
+  ASSERT_TRUE(r.has_value());
+  const BaseOtReceiver receiver = BaseOtReceiver::random(kTag, receiver_rng);
+  ASSERT_EQ(receiver_sent.size(), 1u);
+  EXPECT_EQ(receiver_sent[0], *sised::encode(receiver.message()));
+  const auto sender_message = decode_sender_message(sender_payload);
+  ASSERT_TRUE(sender_message.has_value());
+  EXPECT_TRUE(std::ranges::equal(r->output.bytes(), receiver.derive_keys(*sender_message).bytes()));
 }
 
 // The sender's failures for what the peer sends, and for a lost manager.
@@ -271,7 +332,7 @@ TEST(BaseOtRun, SenderFailures) {
     Scripted side = Scripted::open(1, 2);
     if (c.close_manager) side.commands.reset();
     auto out = run_scripted<std::expected<BaseOtSenderResult, BaseOtError>>(
-        [&] { return base_ot_sender(*side.executor); },
+        side, [&] { return base_ot_sender(*side.executor); },
         [&] {
           if (c.payload) {
             side.feed(*c.payload);
@@ -306,7 +367,7 @@ TEST(BaseOtRun, ReceiverReadsTheSenderMessage) {
   for (const Case& c : cases) {
     Scripted side = Scripted::open(2, 1);
     auto out = run_scripted<std::expected<BaseOtReceiverResult, BaseOtError>>(
-        [&] { return base_ot_receiver(*side.executor); }, [&] { side.feed(c.payload); });
+        side, [&] { return base_ot_receiver(*side.executor); }, [&] { side.feed(c.payload); });
     if (c.display.empty()) {
       EXPECT_TRUE(out.has_value()) << c.name;
       continue;
@@ -325,7 +386,7 @@ TEST(BaseOtRun, OlderVersionTranscriptInput) {
   Transcript transcript;
   std::vector<crypto::Bytes> sent;
   auto out = run_scripted<std::expected<BaseOtSenderOutput, BaseOtError>>(
-      [&] { return base_ot_sender(*side.executor, transcript); },
+      side, [&] { return base_ot_sender(*side.executor, transcript); },
       [&] {
         sent = side.sent();
         side.feed(receiver_payload);
