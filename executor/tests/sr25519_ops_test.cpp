@@ -568,6 +568,230 @@ TEST_F(Sr25519Ops, OfflineExportRefusals) {
   EXPECT_EQ(bad.result.code, -3);
 }
 
+// ------------------------------------------------------------ export
+
+TEST_F(Sr25519Ops, ExportRebuildsTheKeyAtTheReceiverOnly) {
+  const auto done = run_room(*relay_, {export_call(share(0), ids_[1].id), export_call(share(1), ids_[1].id)});
+  ASSERT_EQ(done[0].result.code, 0) << done[0].result.message;
+  EXPECT_TRUE(done[0].result.message_null);
+  EXPECT_FALSE(done[0].first.has_value());
+  ASSERT_EQ(done[1].result.code, 0) << done[1].result.message;
+  ASSERT_TRUE(done[1].first.has_value());
+
+  const std::string& secret = *done[1].first;
+  ASSERT_EQ(secret.size(), 64u);
+  EXPECT_EQ(secret.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_EQ(base_mul_hex(secret), group_key());
+  // Offline, from another pair of shares in another order.
+  EXPECT_EQ(offline_export({share(2), share(0)}).text, secret);
+  EXPECT_EQ(offline_export({share(0), share(1), share(2)}).text, secret);
+}
+
+TEST_F(Sr25519Ops, AnExportToAKeyOutsideTheShareFailsBeforeTheRelay) {
+  const Identity stranger = new_identity();
+  // Nobody else joins: the operation never reaches the room.
+  const std::string room = relay_->new_room(2);
+  CallbackRecorder rec;
+  const auto r = take(velto_sr25519_export_full_private_key(cstr(share(0)), cstr(stranger.id), cstr(room),
+                                                            cstr(relay_->host()), &CallbackRecorder::single_cb, &rec));
+  ASSERT_EQ(r.code, 0) << r.message;
+  expect_all_failed({wait_one(rec)},
+                    "The provided public key(`" + stranger.id + "`) doesn't exist in the party list");
+}
+
+// ------------------------------------------------------------ refresh, reshare, import
+
+TEST_F(Sr25519Ops, RefreshKeepsTheKeyAndRenewsSecretsAndTransportKeys) {
+  const auto done = run_room(*relay_, {refresh_call(share(0)), refresh_call(share(1)), refresh_call(share(2))});
+  expect_all_succeeded(done);
+  if (HasFailure()) return;
+  std::set<std::string> new_ids;
+  for (std::size_t i = 0; i < done.size(); ++i) {
+    EXPECT_EQ(*done[i].first, group_key());
+    const auto before = decode_share(share(i));
+    const auto after = decode_share(*done[i].second);
+    EXPECT_EQ(after.key_share.own_id, before.key_share.own_id);
+    EXPECT_EQ(after.key_share.threshold, 2);
+    EXPECT_EQ(after.key_share.num_parties, 3);
+    EXPECT_FALSE(after.key_share.secret_share == before.key_share.secret_share);
+    EXPECT_FALSE(after.transport_keypair.public_key() == before.transport_keypair.public_key());
+    ASSERT_EQ(after.partyid_pubkey_map.size(), 3u);
+    EXPECT_TRUE(after.partyid_pubkey_map.at(after.key_share.own_id) == after.transport_keypair.public_key());
+    new_ids.insert(export_id(*done[i].second));
+  }
+  EXPECT_EQ(new_ids.size(), 3u);
+  EXPECT_EQ(decode_share(*done[0].second).partyid_pubkey_map, decode_share(*done[2].second).partyid_pubkey_map);
+
+  // The new shares rebuild the same secret and sign together; an old share
+  // no longer combines with a new one.
+  EXPECT_EQ(offline_export({*done[0].second, *done[2].second}).text, offline_export({share(0), share(1)}).text);
+  const auto mixed = offline_export({share(0), *done[1].second});
+  EXPECT_EQ(mixed.result.message, kExecutorError + "Executor Failed: `The private key is invalid`");
+  const std::string message = message_hex(20, 4);
+  const auto signed_by = run_room(*relay_, {sign_call(*done[1].second, message, {"a"}),
+                                           sign_call(*done[2].second, message, {"a"})});
+  expect_all_succeeded(signed_by);
+  if (!HasFailure()) expect_valid_signature(*signed_by[0].first, message, derive_pubkey(share(0), {"a"}));
+}
+
+TEST_F(Sr25519Ops, ReshareTwoOfThreeToThreeOfFourKeepsTheKeyAndTheNewSharesSign) {
+  const Identity a = new_identity();
+  const Identity b = new_identity();
+  // Parties 0 and 2 remain, a and b join; party 1 leaves.
+  const std::vector<std::string> set = {ids_[0].id, ids_[2].id, a.id, b.id};
+  const auto done = run_room(*relay_, {reshare_remaining_call(share(0), set, 3), reshare_remaining_call(share(2), set, 3),
+                                       reshare_new_call(a, set, 3), reshare_new_call(b, set, 3)});
+  expect_all_succeeded(done);
+  if (HasFailure()) return;
+  for (const auto& c : done) {
+    EXPECT_EQ(*c.first, group_key());
+    const auto s = decode_share(*c.second);
+    EXPECT_EQ(s.key_share.threshold, 3);
+    EXPECT_EQ(s.key_share.num_parties, 4);
+    EXPECT_EQ(s.partyid_pubkey_map.size(), 4u);
+  }
+  const auto rebuilt = offline_export({*done[1].second, *done[2].second, *done[3].second});
+  ASSERT_EQ(rebuilt.result.code, 0) << rebuilt.result.message;
+  EXPECT_EQ(base_mul_hex(rebuilt.text), group_key());
+  EXPECT_EQ(offline_export({*done[1].second, *done[2].second}).result.code, -8);
+
+  const std::string message = message_hex(0, 0);
+  const auto signed_by = run_room(*relay_, {sign_call(*done[0].second, message, {}),
+                                           sign_call(*done[2].second, message, {}),
+                                           sign_call(*done[3].second, message, {})});
+  expect_all_succeeded(signed_by);
+  if (!HasFailure()) expect_valid_signature(*signed_by[0].first, message, group_key());
+}
+
+TEST_F(Sr25519Ops, ImportOfASeedAndOfARawScalarGivesTheirPublicKeys) {
+  const std::string seed = "9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60";
+  // A canonical scalar (below l).
+  const std::string scalar = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcd0e";
+  struct Case {
+    const char* name;
+    std::string key;
+    std::uint8_t is_raw;
+    std::string expected_secret;
+  };
+  const std::vector<Case> cases = {
+      {"seed", seed, 0, expanded_seed_hex(seed)},
+      {"seed, flag 2", seed, 2, expanded_seed_hex(seed)},
+      {"raw scalar", scalar, 1, scalar},
+      {"the scalar's bytes as a seed", scalar, 0, expanded_seed_hex(scalar)},
+  };
+  std::vector<std::vector<Identity>> parties;
+  std::vector<std::vector<PartyCall>> rooms;
+  for (const Case& c : cases) {
+    parties.push_back({new_identity(), new_identity(), new_identity()});
+    const auto& p = parties.back();
+    // The importer lists the others only; a recipient lists itself too.
+    rooms.push_back({import_importer_call(p[0], {p[1].id, p[2].id}, 2, c.key, c.is_raw),
+                     import_recipient_call(p[1], {p[0].id, p[1].id, p[2].id}, 2),
+                     import_recipient_call(p[2], {p[0].id, p[1].id}, 2)});
+  }
+  const auto all = run_rooms(*relay_, rooms);
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE(cases[k].name);
+    expect_all_succeeded(all[k]);
+    if (HasFailure()) continue;
+    const std::string expected_key = base_mul_hex(cases[k].expected_secret);
+    for (const auto& c : all[k]) {
+      EXPECT_EQ(*c.first, expected_key);
+      EXPECT_EQ(decode_share(*c.second).key_share.num_parties, 3);
+    }
+    const auto rebuilt = offline_export({*all[k][2].second, *all[k][0].second});
+    EXPECT_EQ(rebuilt.text, cases[k].expected_secret);
+  }
+}
+
+TEST_F(Sr25519Ops, AnUnusableRawKeyFailsTheImporter) {
+  const std::string order = "edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010";
+  const std::vector<std::string> keys = {order, std::string(64, '0')};
+  // A recipient waits out the relay's limit for a broadcast that never
+  // comes, so the rooms run side by side.
+  std::vector<std::vector<Identity>> parties;
+  std::vector<std::vector<PartyCall>> rooms;
+  for (const std::string& key : keys) {
+    parties.push_back({new_identity(), new_identity()});
+    const auto& p = parties.back();
+    rooms.push_back({import_importer_call(p[0], {p[1].id}, 2, key, 1), import_recipient_call(p[1], {p[0].id}, 2)});
+  }
+  const auto all = run_rooms(*relay_, rooms);
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    SCOPED_TRACE(keys[k]);
+    EXPECT_EQ(all[k][0].result.message, kExecutorError + "Received an error from new_full_private_key");
+    expect_all_failed(all[k]);
+  }
+}
+
+// A share whose own party id is not that of its own map entry, or whose
+// threshold exceeds its party count: refused before the room.
+std::string crafted(const std::string& share_text, bool wrong_id) {
+  auto s = decode_share(share_text);
+  if (wrong_id) {
+    s.key_share.own_id = PartyId::unchecked(s.key_share.own_id.value() % 3 + 1);
+  } else {
+    s.key_share.threshold = 4;
+  }
+  return sr25519_share_encode(s);
+}
+
+TEST_F(Sr25519Ops, FaultsFailEveryPartyInOrder) {
+  const std::string kSync = "Public key and chaincode synchronization failed";
+  const std::string kInvalidShare = "The provided serialized key share is invalid";
+  const Identity a = new_identity();
+  const Identity b = new_identity();
+  const Identity c = new_identity();
+  const std::string wrong_id = crafted(share(0), true);
+  const std::string too_high = crafted(share(0), false);
+  const std::string m = message_hex(16, 3);
+  const std::vector<std::string> reshare_set = {ids_[0].id, ids_[1].id, a.id};
+  // A 1-of-1 key of another party, whose holder joins a reshare of ours.
+  const Identity d = new_identity();
+  const auto other = run_room(*relay_, {keygen_call(d, {}, 1, 1)});
+  expect_all_succeeded(other);
+  if (HasFailure()) return;
+  const std::string other_share = *other[0].second;
+  const std::vector<std::string> other_set = {ids_[0].id, ids_[2].id, d.id};
+
+  struct Case {
+    const char* name;
+    std::vector<PartyCall> parties;
+    std::string context;
+  };
+  const std::vector<Case> cases = {
+      {"reshare t' > n'",
+       {reshare_remaining_call(share(0), reshare_set, 4), reshare_remaining_call(share(1), reshare_set, 4),
+        reshare_new_call(a, reshare_set, 4)},
+       "Executor Failed: `Threshold 4 is greater than the number of parties 3`"},
+      {"import t > n",
+       {import_importer_call(a, {b.id}, 3, std::string(64, '1'), 0), import_recipient_call(b, {a.id}, 3)},
+       "Executor Failed: `Threshold 3 is greater than the number of parties 2`"},
+      {"export to a holder outside the session",
+       {export_call(share(0), ids_[1].id), export_call(share(2), ids_[1].id)},
+       "The provided public key(`" + ids_[1].id + "`) doesn't exist in the party list"},
+      {"reshare without a holder of the key",
+       {reshare_new_call(b, {b.id, c.id}, 2), reshare_new_call(c, {b.id, c.id}, 2)}, kSync},
+      {"a holder of another key",
+       {reshare_remaining_call(share(0), other_set, 2), reshare_remaining_call(share(2), other_set, 2),
+        reshare_remaining_call(other_share, other_set, 2)},
+       kSync},
+      {"reshare: remaining party not listed", {reshare_remaining_call(share(0), {ids_[1].id, ids_[2].id}, 2)},
+       "Current party missing in remaining parties, transport key: `" + ids_[0].id + "`"},
+      {"reshare: too few remaining", {reshare_remaining_call(share(0), {ids_[0].id, a.id}, 2)},
+       "Insufficient number of remaining parties for reshare: `1`, need at least `2`"},
+      {"sign with a share of the wrong id", {sign_call(wrong_id, m, {})}, kInvalidShare},
+      {"sign with t > n", {sign_call(too_high, m, {})}, kInvalidShare},
+      {"export with a share of the wrong id", {export_call(wrong_id, ids_[0].id)}, kInvalidShare},
+      {"refresh with t > n", {refresh_call(too_high)}, kInvalidShare},
+      {"reshare with a share of the wrong id", {reshare_remaining_call(wrong_id, reshare_set, 2)}, kInvalidShare},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    expect_all_failed(run_room(*relay_, k.parties), k.context);
+  }
+}
+
 // ------------------------------------------------------------ versions
 
 TEST_F(Sr25519Ops, PeersBelowVersion130AreRefused) {
