@@ -237,3 +237,80 @@ ResultFFI velto_exportable_ed25519_offline_export_full_private_key(ConstStrArray
 #endif
 
 #endif /* VELTO_H */
+
+/* ---------------------------------------------------------------------------
+ * Threshold sr25519 (FROST over Ristretto255, Schnorrkel signatures).
+ *
+ * Keygen-type operations (keygen, refresh, reshare, import) deliver the group
+ * public key as 64 lowercase hex digits (the compressed Ristretto255 point)
+ * and the party's new share text. Signing delivers 128 hex digits of the
+ * 64-byte sr25519 signature (signing context "substrate") of the message
+ * bytes under the key derived along derivation_path. Only peers from
+ * protocol version v1.3.0 on are served.
+ *
+ * A derivation path is an array of junction texts, one soft junction each (a
+ * decimal number or any text; one that begins with "/" is a hard junction
+ * and fails: through the callback with -8 when signing, with -11 in the
+ * local functions). An array with a count of 0 is the empty path (the group
+ * key itself); a null array with any other count is refused with -11, as is
+ * an element that is null with a length or not UTF-8. */
+#ifndef VELTO_H_SR25519
+#define VELTO_H_SR25519
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* t above n is refused with -6 (after the other arguments). */
+ResultFFI velto_sr25519_keygen(uint16_t n, uint16_t t, ConstStr keygen_secret, ConstStr room_uuid, ConstStr host_url,
+                               ConstStrArray keygen_ids, DoubleCallback callback, void* context);
+/* message: the message itself in hex digits of either case (an even number,
+ * 0 included). */
+ResultFFI velto_sr25519_sign(ConstStr secret_share, ConstStr message, ConstStr room_uuid, ConstStr host_url,
+                             ConstStrArray derivation_path, SingleCallback callback, void* context);
+ResultFFI velto_sr25519_refresh(ConstStr secret_share, DoubleCallback callback, void* context, ConstStr room_uuid,
+                                ConstStr host_url);
+ResultFFI velto_sr25519_reshare_new_party(uint16_t new_threshold, ConstStr keygen_secret, ConstStrArray keygen_ids,
+                                          ConstStr room_uuid, ConstStr host_url, DoubleCallback callback,
+                                          void* context);
+ResultFFI velto_sr25519_reshare_remaining_party(uint16_t new_threshold, ConstStr secret_share,
+                                                ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                DoubleCallback callback, void* context);
+/* The party named by export_to (an export id) receives the secret scalar as
+ * 64 hex digits (little-endian); every other party receives no output and
+ * success once its share was handed to the session. An export_to outside the
+ * share's parties fails with -8 before any room is joined. */
+ResultFFI velto_sr25519_export_full_private_key(ConstStr secret_share, ConstStr export_to, ConstStr room_uuid,
+                                                ConstStr host_url, SingleCallback callback, void* context);
+ResultFFI velto_sr25519_import_private_key_recipient(uint16_t threshold, ConstStr keygen_secret,
+                                                     ConstStrArray keygen_ids, ConstStr room_uuid, ConstStr host_url,
+                                                     DoubleCallback callback, void* context);
+/* private_key: 64 hex digits. is_raw 1: the secret scalar itself (little-
+ * endian, non-zero, below the group order); any other value: a 32-byte seed
+ * (mini secret key), expanded. */
+ResultFFI velto_sr25519_import_private_key_importer(uint16_t threshold, ConstStr private_key, ConstStr keygen_secret,
+                                                    ConstStr room_uuid, ConstStr host_url, ConstStrArray keygen_ids,
+                                                    uint8_t is_raw, DoubleCallback callback, void* context);
+
+/* Local sr25519 functions: run on the calling thread; the output goes to *out
+ * (checked last; -253 when null, nothing stored). Public keys are 64 hex
+ * digits of the compressed point, secret keys 64 hex digits of the
+ * little-endian scalar. In the private-key derivation is_raw 1 reads the key
+ * as a scalar (-15 when not below the group order) and any other value as a
+ * seed; the output is always the derived scalar. The offline export rebuilds
+ * the secret from the shares (the first one is the reference for the
+ * threshold and the group key); a null array reads as none. */
+ResultFFI velto_sr25519_get_pubkey(ConstStr secret_share, HeapString* out);
+ResultFFI velto_sr25519_derive_pubkey(ConstStr secret_share, ConstStrArray derivation_path, HeapString* out);
+ResultFFI velto_sr25519_derive_pubkey_from_pubkey(ConstStr public_key, ConstStrArray derivation_path,
+                                                  HeapString* out);
+ResultFFI velto_sr25519_derive_private_key_from_private_key(ConstStr private_key, uint8_t is_raw,
+                                                            ConstStrArray derivation_path, HeapString* out);
+ResultFFI velto_sr25519_get_export_id(ConstStr secret_share, HeapString* out);
+ResultFFI velto_sr25519_offline_export_full_private_key(ConstStrArray shares, HeapString* out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELTO_H_SR25519 */
