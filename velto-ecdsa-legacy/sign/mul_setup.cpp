@@ -7,8 +7,13 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
 
+#include <algorithm>
 #include <optional>
 #include <utility>
+#include <variant>
+#include <vector>
+
+#include "velto-mpc-infra/async/join_all.hpp"
 
 #include "velto-ecdsa-legacy/sign/peer_receive.hpp"
 #include "velto-ecdsa-legacy/sign/two_party_mul.hpp"
@@ -21,6 +26,22 @@ namespace {
 namespace asio = boost::asio;
 
 ot::BaseOtError communication(BoxedError e) { return ot::BaseOtError::CommunicationError{std::move(e)}; }
+
+using PeerSetup = std::pair<PartyId, std::variant<AliceSetup, BobSetup>>;
+
+asio::awaitable<std::expected<PeerSetup, ot::BaseOtError>> setup_with_peer(PeerExecutor pair) {
+  const PartyId peer = pair.peer();
+  if (pair.executor().my_party_id() < peer) {
+    auto r = co_await two_party_mul_setup_alice(std::move(pair));
+    if (!r) co_return std::unexpected(std::move(r.error()));
+    PeerSetup out{peer, std::move(*r)};
+    co_return out;
+  }
+  auto r = co_await two_party_mul_setup_bob(std::move(pair));
+  if (!r) co_return std::unexpected(std::move(r.error()));
+  PeerSetup out{peer, std::move(*r)};
+  co_return out;
+}
 
 }  // namespace
 
@@ -59,6 +80,26 @@ asio::awaitable<std::expected<AliceSetup, ot::BaseOtError>> two_party_mul_setup_
   auto message = ote::decode_pprf_setup_message(*payload);
   if (!message) co_return std::unexpected(communication(box_error<sised::SisedError>(std::move(message.error()))));
   co_return ote::build_punctured_pprf_trees(base->bytes(), transcript.finalize(), *message);
+}
+
+asio::awaitable<std::expected<SignerSetups, ot::BaseOtError>> two_party_mul_setups(const ProtocolExecutor& parent) {
+  const PartyId me = parent.my_party_id();
+  std::vector<asio::awaitable<std::expected<PeerSetup, ot::BaseOtError>>> runs;
+  for (const PartyId p : parent.parties()) {
+    if (p == me) continue;
+    runs.push_back(setup_with_peer(PeerExecutor(parent.child_label_two_ids(kPairMulLabel, std::min(me, p), std::max(me, p)), p)));
+  }
+  auto joined = co_await async::try_join_all(std::move(runs));
+  if (!joined) co_return std::unexpected(std::move(joined.error()));
+  SignerSetups out;
+  for (PeerSetup& s : *joined) {
+    if (auto* a = std::get_if<AliceSetup>(&s.second)) {
+      out.alice.emplace(s.first, std::move(*a));
+    } else {
+      out.bob.emplace(s.first, std::move(std::get<BobSetup>(s.second)));
+    }
+  }
+  co_return out;
 }
 
 }  // namespace velto::ecdsa::legacy

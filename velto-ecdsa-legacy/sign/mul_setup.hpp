@@ -16,6 +16,8 @@
 #pragma once
 
 #include <expected>
+#include <map>
+#include <string_view>
 
 #include "velto-mpc-infra/async/asio.hpp"
 
@@ -28,6 +30,17 @@ namespace velto::ecdsa::legacy {
 using BobSetup = ote::FullPprfTrees;
 using AliceSetup = ote::PuncturedPprfTrees;
 
+// The pair executors' label: the set-ups put the smaller id first, the
+// modular inverse the larger one.
+inline constexpr std::string_view kPairMulLabel = "MODULAR INVERSE TO MULT v0.1";
+
+// The set-up records of one signing, by peer: alice's towards every greater
+// id, bob's towards every smaller one.
+struct SignerSetups {
+  std::map<PartyId, AliceSetup> alice;
+  std::map<PartyId, BobSetup> bob;
+};
+
 // Bob's set-up on the pair executor (consumed). Errors: the base OT's
 // (CommunicationError, InvalidMessageSizeError); a failed send of the tree
 // message is CommunicationError.
@@ -37,5 +50,12 @@ boost::asio::awaitable<std::expected<BobSetup, ot::BaseOtError>> two_party_mul_s
 // tree message that cannot be received or is shorter than 10,240 bytes is
 // CommunicationError (later bytes are ignored).
 boost::asio::awaitable<std::expected<AliceSetup, ot::BaseOtError>> two_party_mul_setup_alice(PeerExecutor pair);
+
+// The set-up with every other party of `parent`'s list, all at once, each on
+// the child of `parent` under kPairMulLabel with the smaller id first,
+// narrowed to the peer; alice towards greater ids, bob towards smaller ones.
+// The first failure ends them all.
+boost::asio::awaitable<std::expected<SignerSetups, ot::BaseOtError>> two_party_mul_setups(
+    const ProtocolExecutor& parent);
 
 }  // namespace velto::ecdsa::legacy

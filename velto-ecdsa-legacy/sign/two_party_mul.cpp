@@ -76,7 +76,7 @@ ote::RoteError failed_extending_size() {
 // The step common to both roles: take N pads and 416·N shares, exchange
 // the masked inputs, and hand the pieces to `output`.
 template <class Record, class Output>
-asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> input_and_adjust(
+asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> adjust_step(
     Record& mul, std::span<const Scalar> inputs, Output output) {
   const std::size_t n = inputs.size();
   if (n > mul.pads.size() || kMulBlock * n > mul.shares.size()) co_return std::unexpected(ot::OtError::InputTooLarge{});
@@ -326,14 +326,20 @@ asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> input_and_adjus
     RandomMulAlice& mul, std::span<const Scalar> inputs) {
   auto output = [](std::span<const Scalar> x, std::span<const Scalar>, std::span<const Scalar> d,
                    std::span<const Scalar> shares) { return two_party_mul_alice(x, d, shares); };
-  co_return co_await input_and_adjust(mul, inputs, std::move(output));
+  co_return co_await adjust_step(mul, inputs, std::move(output));
 }
 
 asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> input_and_adjust_bob(
     RandomMulBob& mul, std::span<const Scalar> inputs) {
   auto output = [](std::span<const Scalar>, std::span<const Scalar> b, std::span<const Scalar> d,
                    std::span<const Scalar> shares) { return two_party_mul_bob(b, d, shares); };
-  co_return co_await input_and_adjust(mul, inputs, std::move(output));
+  co_return co_await adjust_step(mul, inputs, std::move(output));
+}
+
+asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> input_and_adjust(PairRecord& record,
+                                                                              std::span<const Scalar> inputs) {
+  if (auto* alice = std::get_if<RandomMulAlice>(&record)) co_return co_await input_and_adjust_alice(*alice, inputs);
+  co_return co_await input_and_adjust_bob(std::get<RandomMulBob>(record), inputs);
 }
 
 }  // namespace velto::ecdsa::legacy

@@ -31,6 +31,7 @@
 #include <span>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -170,5 +171,10 @@ boost::asio::awaitable<std::expected<std::vector<crypto::Scalar>, ot::OtError>> 
     RandomMulAlice& mul, std::span<const crypto::Scalar> inputs);
 boost::asio::awaitable<std::expected<std::vector<crypto::Scalar>, ot::OtError>> input_and_adjust_bob(
     RandomMulBob& mul, std::span<const crypto::Scalar> inputs);
+
+// A pair's record in either role, and its input-and-adjust step.
+using PairRecord = std::variant<RandomMulAlice, RandomMulBob>;
+boost::asio::awaitable<std::expected<std::vector<crypto::Scalar>, ot::OtError>> input_and_adjust(
+    PairRecord& record, std::span<const crypto::Scalar> inputs);
 
 }  // namespace velto::ecdsa::legacy
