@@ -223,6 +223,8 @@ Scalar gadget_sum(std::span<const Scalar> block) {
   return sum;
 }
 
+// Both sides' output: own value times the peer's masked input, plus the
+// gadget sum of the block (alice's value is her input, bob's his pad).
 std::vector<Scalar> two_party_mul_alice(std::span<const Scalar> x, std::span<const Scalar> d,
                                         std::span<const Scalar> shares) {
   const std::size_t n = std::min(x.size(), d.size());
@@ -234,11 +236,7 @@ std::vector<Scalar> two_party_mul_alice(std::span<const Scalar> x, std::span<con
 
 std::vector<Scalar> two_party_mul_bob(std::span<const Scalar> b, std::span<const Scalar> d,
                                       std::span<const Scalar> shares) {
-  const std::size_t n = std::min(b.size(), d.size());
-  std::vector<Scalar> out;
-  out.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) out.push_back(b[i] * d[i] + gadget_sum(shares.subspan(kMulBlock * i, kMulBlock)));
-  return out;
+  return two_party_mul_alice(b, d, shares);
 }
 
 std::vector<Scalar> scalar_vec_sub(std::span<const Scalar> x, std::span<const Scalar> y) {
