@@ -8,6 +8,7 @@
 
 #include "crypto/codec.hpp"
 #include "executor/ecdsa/latest/keygen_sign.hpp"
+#include "executor/ecdsa/legacy/handlers.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "executor/lib/dispatch.hpp"
 #include "executor/lib/drivers.hpp"
@@ -56,6 +57,11 @@ boost::asio::awaitable<ffi::OperationResult<std::string>> ecdsa_sign_body(EcdsaS
     return ecdsa_sign_handler_latest(std::move(root), hash, std::move(key));
   };
   register_handler(*driven, Version::V1_5_0, std::move(latest));
+  // args outlives the dispatch below, which runs the handler to its end.
+  auto v1_1_0 = [hash, &share = args.share, &path = args.path](ProtocolExecutor root) {
+    return ecdsa_sign_handler_v1_1_0(std::move(root), share, path, hash);
+  };
+  register_handler(*driven, Version::V1_1_0, std::move(v1_1_0));
 
   auto signature = co_await dispatch_versioned(std::move(*driven));
   if (!signature) co_return std::unexpected(std::move(signature.error()));

@@ -20,6 +20,8 @@
 #include "velto-mpc-infra/uc_tag_generate.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "executor/tests/ecdsa_latest_util.hpp"
+#include "velto-ecdsa/bip32.hpp"
+#include "velto-ecdsa/tests/signature_oracle.hpp"
 
 namespace velto::executor {
 namespace {
@@ -27,6 +29,7 @@ namespace {
 using test::asio::awaitable;
 using ExtractResult = std::expected<std::optional<ecdsa::Xpriv>, ExecutorFailure>;
 using KeygenResult = std::expected<EcdsaKeyShare, ExecutorFailure>;
+using SignResult = std::expected<crypto::Bytes, ExecutorFailure>;
 
 constexpr const char* kTooNew = "The secret share is too new for this version";
 
@@ -53,6 +56,11 @@ void expect_every_party_fails_with(const std::vector<R>& results, const std::str
 
 awaitable<KeygenResult> keygen_party(ProtocolExecutor root, std::uint16_t t) {
   co_return co_await ecdsa_keygen_handler_v1_1_0(std::move(root), t);
+}
+
+awaitable<SignResult> sign_party(ProtocolExecutor root, EcdsaStorableSecretShare share,
+                                 std::vector<std::uint32_t> path, crypto::ByteArray<32> hash) {
+  co_return co_await ecdsa_sign_handler_v1_1_0(std::move(root), share, path, hash);
 }
 
 awaitable<ShareResult> refresh_party(ProtocolExecutor root, EcdsaStorableSecretShare share) {
@@ -147,6 +155,66 @@ TEST(EcdsaV1_1_0Handlers, KeygenThenSignWithTheCurrentEngine) {
   test::expect_keys_sign(rt, {ecdsa_share_to_keypair(shares[0]).get(), ecdsa_share_to_keypair(shares[2]).get()}, 5);
 }
 
+// Parties 1 and 3 of a 2-of-3 key sign through the handler with each older
+// stored form (a tag-2 share with set-up states too: they are not read),
+// along three paths; every signer returns the same signature, valid for the
+// key derived along the path.
+TEST(EcdsaV1_1_0Handlers, SignWithEveryOlderStoredForm) {
+  async::Runtime rt(2);
+  const auto keys = keygen_v1_1_0(rt, 3, 2);
+  ASSERT_EQ(keys.size(), 3u);
+  const std::vector<PartyId> signers = {PartyId::unchecked(1), PartyId::unchecked(3)};
+  struct Form {
+    const char* name;
+    EcdsaShareTag tag;
+    bool with_setup_states;
+  };
+  const Form forms[] = {{"tag 0", EcdsaShareTag::V1, false},
+                        {"tag 1", EcdsaShareTag::V2, false},
+                        {"tag 2", EcdsaShareTag::V1_1_0, false},
+                        {"tag 2 with set-up states", EcdsaShareTag::V1_1_0, true}};
+  const std::vector<std::vector<std::uint32_t>> paths = {{}, {0}, {1, 0x7fffffffu}};
+  crypto::ByteArray<32> hash{};
+  for (const Form& form : forms) {
+    const auto shares = stored_as(keys, form.tag, form.with_setup_states);
+    for (const auto& path : paths) {
+      SCOPED_TRACE(std::string(form.name) + ", path length " + std::to_string(path.size()));
+      hash[0] = static_cast<std::uint8_t>(hash[0] + 1);
+      const auto results = test::run_parties<SignResult>(rt, signers, [&shares, path, hash](PartyId id, ProtocolExecutor root) {
+        return sign_party(std::move(root), shares[id.value() - 1], path, hash);
+      });
+      for (const auto& r : results) {
+        ASSERT_TRUE(r) << r.error().display();
+        EXPECT_EQ(*r, *results[0]);
+      }
+      // The key the sign operation derives from this stored form (a tag-0
+      // share has no chain code of its own).
+      const auto derived = ecdsa_share_derive_child(shares[0], path);
+      ASSERT_TRUE(derived);
+      if (form.tag != EcdsaShareTag::V1) {
+        const ecdsa::Xpub root{keys[0].chain_code, keys[0].public_key, 0, {}, 0};
+        EXPECT_EQ(derived->key_pair.public_key, ecdsa::derive_child_pubkey_path(root, path)->xpub.public_key);
+      }
+      ecdsa::signing_test::expect_valid_output(*results[0], derived->key_pair.public_key, hash);
+    }
+  }
+}
+
+// A path the derivation refuses comes back as the derivation's failure.
+TEST(EcdsaV1_1_0Handlers, SignReturnsTheDerivationFailure) {
+  async::Runtime rt(2);
+  const auto keys = keygen_v1_1_0(rt, 2, 2);
+  ASSERT_EQ(keys.size(), 2u);
+  const auto shares = stored_as(keys, EcdsaShareTag::V1_1_0);
+  const std::vector<std::uint32_t> hardened = {0x80000000u};
+  const auto expected = ecdsa_share_derive_child(shares[0], hardened);
+  ASSERT_FALSE(expected);
+  const auto results = test::run_parties<SignResult>(rt, test::ids_1_to(2), [&shares, hardened](PartyId id, ProtocolExecutor root) {
+    return sign_party(std::move(root), shares[id.value() - 1], hardened, crypto::ByteArray<32>{1});
+  });
+  expect_every_party_fails_with(results, expected.error().display());
+}
+
 TEST(EcdsaV1_1_0Handlers, KeygenThresholdAboveThePartyCount) {
   async::Runtime rt(2);
   auto results = test::run_parties<KeygenResult>(
@@ -219,6 +287,12 @@ TEST(EcdsaV1_1_0Handlers, Tag3ShareIsRefusedBeforeAnyMessage) {
     SCOPED_TRACE("reshare, remaining party");
     expect_too_new_before_any_message<ShareResult>(rt, ids, [&shares, ids](PartyId id, ProtocolExecutor root) {
       return remaining_party(std::move(root), shares[id.value() - 1], ids, 2);
+    });
+  }
+  {
+    SCOPED_TRACE("sign");
+    expect_too_new_before_any_message<SignResult>(rt, ids, [&shares](PartyId id, ProtocolExecutor root) {
+      return sign_party(std::move(root), shares[id.value() - 1], {}, crypto::ByteArray<32>{1});
     });
   }
   {

@@ -24,6 +24,7 @@
 #include "executor/tests/local_relay.hpp"
 #include "velto-ecdsa/bip32.hpp"
 #include "velto-ecdsa/keys.hpp"
+#include "velto-ecdsa/tests/signature_oracle.hpp"
 
 namespace velto::executor {
 namespace {
@@ -79,6 +80,42 @@ std::vector<Completion> run_calls(std::size_t count, Start start) {
   return out;
 }
 
+// Signs `hash_hex` with the given shares along `path` in one room, the first
+// signer announcing `code`; the completions.
+std::vector<Completion> sign_with(LocalRelay& relay, const std::vector<EcdsaStorableSecretShare>& signers,
+                                  const std::string& hash_hex, std::vector<std::uint32_t> path, std::uint8_t code) {
+  ScopedAnnouncedVersion announce(signers[0].transport_keypair.public_key().bytes(), code);
+  const std::string room = relay.new_room(static_cast<std::uint16_t>(signers.size()));
+  std::vector<std::string> texts;
+  for (const auto& s : signers) texts.push_back(ecdsa_share_encode(s));
+  const std::string host = relay.host();
+  return run_calls(signers.size(), [&](std::size_t i, CallbackRecorder* rec) {
+    return velto_ecdsa_sign(cstr(texts[i]), cstr(hash_hex), cstr(room), cstr(host), U32Array{path.data(), path.size()},
+                            &CallbackRecorder::single_cb, rec);
+  });
+}
+
+// Every signer wrote the same text r ‖ s ‖ 27 + recovery id ‖ DER (hex), a
+// valid signature of the key `share` derives along `path`.
+void expect_signature_text(const std::vector<Completion>& done, const EcdsaStorableSecretShare& share,
+                           const std::string& hash_hex, const std::vector<std::uint32_t>& path) {
+  for (const auto& c : done) {
+    ASSERT_EQ(c.result.code, 0) << c.result.message;
+    ASSERT_TRUE(c.first.has_value());
+    EXPECT_EQ(*c.first, *done[0].first);
+  }
+  auto bytes = crypto::hex_decode(*done[0].first);
+  ASSERT_TRUE(bytes && bytes->size() > 65);
+  ASSERT_GE((*bytes)[64], 27);
+  (*bytes)[64] = static_cast<std::uint8_t>((*bytes)[64] - 27);
+  const auto derived = ecdsa_share_derive_child(share, path);
+  ASSERT_TRUE(derived);
+  crypto::ByteArray<32> hash{};
+  const auto h = crypto::hex_decode(hash_hex);
+  std::copy(h->begin(), h->end(), hash.begin());
+  ecdsa::signing_test::expect_valid_output(*bytes, derived->key_pair.public_key, hash);
+}
+
 class MixedVersionLifecycle : public ::testing::TestWithParam<std::uint8_t> {
  protected:
   // Every completion a success with `key_hex` and a share of the expected
@@ -127,6 +164,13 @@ TEST_P(MixedVersionLifecycle, KeyLifecycleWithAnOlderPeer) {
     key_hex = *done[0].first;
     shares = shares_of(done, key_hex);
     ASSERT_EQ(shares.size(), 3u);
+  }
+
+  // Parties 0 and 2 sign along a path.
+  {
+    const std::string hash = std::string(62, '3') + "01";
+    const std::vector<std::uint32_t> path = {1, 0x7fffffffu};
+    expect_signature_text(sign_with(relay_, {shares[0], shares[2]}, hash, path, code), shares[0], hash, path);
   }
 
   // Refresh.
@@ -220,6 +264,53 @@ TEST_P(MixedVersionLifecycle, KeyLifecycleWithAnOlderPeer) {
     if (!chain_code.empty()) expected_cc.fill(0x77);
     for (const auto& s : imported) EXPECT_EQ(ecdsa_share_to_keypair(s).get().chain_code, expected_cc);
   }
+}
+
+// A 3-of-5 key generated with the first party announcing `code`: its shares.
+std::vector<EcdsaStorableSecretShare> keygen_3_of_5(LocalRelay& relay, std::optional<std::uint8_t> code) {
+  std::vector<Identity> ids;
+  for (int i = 0; i < 5; ++i) ids.push_back(new_identity());
+  const Texts id_texts({ids[0].id, ids[1].id, ids[2].id, ids[3].id, ids[4].id});
+  std::optional<ScopedAnnouncedVersion> announce;
+  if (code) announce.emplace(key_of_id(ids[0].id), *code);
+  const std::string room = relay.new_room(5);
+  const std::string host = relay.host();
+  const auto done = run_calls(5, [&](std::size_t i, CallbackRecorder* rec) {
+    return velto_ecdsa_keygen(5, 3, cstr(ids[i].secret), cstr(room), cstr(host), id_texts.array(),
+                              &CallbackRecorder::double_cb, rec);
+  });
+  std::vector<EcdsaStorableSecretShare> shares;
+  for (const auto& c : done) {
+    EXPECT_EQ(c.result.code, 0) << c.result.message;
+    if (!c.second) continue;
+    auto share = ecdsa_share_decode(*c.second);
+    if (share) shares.push_back(std::move(*share));
+  }
+  EXPECT_EQ(shares.size(), 5u);
+  return shares;
+}
+
+// 3-of-5: tag-3 shares are refused by the older signing at every signer,
+// with no signature; tag-2 shares of a key made under v1.1.0 sign.
+TEST(MixedVersionSign, ThreeOfFiveAndTag3Refusal) {
+  LocalRelay relay;
+  const std::string hash = std::string(60, 'a') + "0b0c";
+  {
+    const auto latest = keygen_3_of_5(relay, std::nullopt);
+    ASSERT_EQ(latest.size(), 5u);
+    ASSERT_EQ(latest[0].tag(), EcdsaShareTag::Latest);
+    for (const auto& c : sign_with(relay, {latest[0], latest[2], latest[4]}, hash, {}, 4)) {
+      EXPECT_EQ(c.result.code, -8);
+      EXPECT_NE(c.result.message.find("The secret share is too new for this version"), std::string::npos)
+          << c.result.message;
+      EXPECT_FALSE(c.first.has_value());
+    }
+  }
+  const auto older = keygen_3_of_5(relay, 4);
+  ASSERT_EQ(older.size(), 5u);
+  ASSERT_EQ(older[0].tag(), EcdsaShareTag::V1_1_0);
+  const std::vector<std::uint32_t> path = {0};
+  expect_signature_text(sign_with(relay, {older[1], older[3], older[4]}, hash, path, 5), older[1], hash, path);
 }
 
 INSTANTIATE_TEST_SUITE_P(AnnouncedCodes, MixedVersionLifecycle, ::testing::Values(4, 5, 6, 7, 8),

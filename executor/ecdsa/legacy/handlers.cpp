@@ -8,6 +8,7 @@
 #include "executor/ecdsa/renewal_road.hpp"
 #include "executor/ecdsa_share.hpp"
 #include "velto-ecdsa-legacy/keygen.hpp"
+#include "velto-ecdsa-legacy/sign/sign.hpp"
 #include "velto-mpc-infra/uc_tag_generate.hpp"
 
 namespace velto::executor {
@@ -64,6 +65,17 @@ boost::asio::awaitable<ShareResult> ecdsa_import_importer_handler_v1_1_0(
 boost::asio::awaitable<ShareResult> ecdsa_import_recipient_handler_v1_1_0(ProtocolExecutor root,
                                                                           std::uint16_t threshold) {
   co_return co_await renewal_road::import_recipient<V1_1_0Engine>(std::move(root), threshold);
+}
+
+boost::asio::awaitable<std::expected<crypto::Bytes, ExecutorFailure>> ecdsa_sign_handler_v1_1_0(
+    ProtocolExecutor root, const EcdsaStorableSecretShare& share, std::span<const std::uint32_t> path,
+    crypto::ByteArray<32> message_hash) {
+  if (auto key = ecdsa_keypair_v1_1_0(share); !key) co_return std::unexpected(std::move(key.error()));
+  auto derived = ecdsa_share_derive_child(share, path);
+  if (!derived) co_return std::unexpected(std::move(derived.error()));
+  auto signature = co_await ecdsa::legacy::ecdsa_sign_v4(std::move(root), derived->key_pair, message_hash);
+  if (!signature) co_return std::unexpected(into_boxed_handler_error(std::move(signature.error())));
+  co_return std::move(*signature);
 }
 
 boost::asio::awaitable<std::expected<std::optional<ecdsa::Xpriv>, ExecutorFailure>> ecdsa_extract_handler_v1_1_0(

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "velto-mpc-infra/async/asio.hpp"
@@ -95,6 +96,17 @@ boost::asio::awaitable<ShareResult> ecdsa_import_importer_handler_v1_1_0(
     std::optional<crypto::ByteArray<32>> chain_code);
 boost::asio::awaitable<ShareResult> ecdsa_import_recipient_handler_v1_1_0(ProtocolExecutor root,
                                                                           std::uint16_t threshold);
+
+// Signing: the share's key pair (SecretShareIsTooNewForThisVersion for tag
+// 3, before anything is sent), moved along `path` (a path the derivation
+// refuses comes back as its InvalidDerivationPath failure), then the
+// version 1.1.0 signing on the root executor; its errors as Executor. Any
+// set-up states a tag-2 share carries are not read: the signing sets up every
+// pair afresh. The output is r ‖ s ‖ recovery id ‖ DER. Await at once: the
+// share and the path are read while the handler runs.
+boost::asio::awaitable<std::expected<crypto::Bytes, ExecutorFailure>> ecdsa_sign_handler_v1_1_0(
+    ProtocolExecutor root, const EcdsaStorableSecretShare& share, std::span<const std::uint32_t> path,
+    crypto::ByteArray<32> message_hash);
 
 // Extraction of the full private key at `receiver` under "ECDSA full
 // private-key extraction" (the rounds of velto-ecdsa-legacy/extract.hpp).
