@@ -1,4 +1,5 @@
-// Helpers of the BIP340 tests: hex, dealt key shares, libsecp256k1 as the
+// Helpers of the BIP340 tests (hex and the scripted generator come from the
+// FROST Ed25519 tests): dealt key shares, libsecp256k1 as the
 // independent BIP340 verifier, and whole signing sessions over the in-memory
 // network.
 #pragma once
@@ -22,6 +23,7 @@
 #include "crypto/secp256k1.hpp"
 #include "velto-ecdsa/lagrange.hpp"
 #include "velto-frost-bip340/sign.hpp"
+#include "velto-frost-ed25519/tests/frost_test_util.hpp"
 #include "velto-mpc-infra/async/runtime.hpp"
 #include "velto-mpc-infra/tests/executor_test_util.hpp"
 
@@ -31,25 +33,10 @@ using velto::testing::ids_1_to;
 using velto::testing::pid;
 using velto::testing::run_session;
 
-inline crypto::Bytes unhex(std::string_view text) {
-  auto b = crypto::hex_decode(text);
-  if (!b) ADD_FAILURE() << "bad hex in test data: " << text;
-  return b ? *b : crypto::Bytes{};
-}
-
-template <std::size_t N>
-crypto::ByteArray<N> unhex_array(std::string_view text) {
-  crypto::ByteArray<N> out{};
-  const crypto::Bytes b = unhex(text);
-  if (b.size() != N) {
-    ADD_FAILURE() << "expected " << N << " bytes: " << text;
-    return out;
-  }
-  std::copy(b.begin(), b.end(), out.begin());
-  return out;
-}
-
-inline std::string hex(crypto::ByteSpan b) { return crypto::hex_encode(b); }
+using frost::testing::hex;
+using frost::testing::ScriptedRng;
+using frost::testing::unhex;
+using frost::testing::unhex_array;
 
 inline crypto::Scalar scalar_hex(std::string_view text) {
   auto s = crypto::Scalar::from_bytes_checked(unhex(text));
@@ -70,25 +57,6 @@ inline bool libsecp_verifies(const crypto::ByteArray<32>& x_only_key, crypto::By
   if (secp256k1_xonly_pubkey_parse(oracle_ctx(), &key, x_only_key.data()) != 1) return false;
   return secp256k1_schnorrsig_verify(oracle_ctx(), signature.data(), message.data(), message.size(), &key) == 1;
 }
-
-// A generator that hands out fixed bytes in order.
-class ScriptedRng {
- public:
-  explicit ScriptedRng(std::vector<crypto::Bytes> chunks) : chunks_(std::move(chunks)) {}
-  void fill_bytes(crypto::MutByteSpan out) {
-    if (next_ >= chunks_.size() || chunks_[next_].size() != out.size()) {
-      ADD_FAILURE() << "unexpected draw of " << out.size() << " bytes";
-      return;
-    }
-    std::copy(chunks_[next_].begin(), chunks_[next_].end(), out.begin());
-    ++next_;
-  }
-  std::size_t used() const { return next_; }
-
- private:
-  std::vector<crypto::Bytes> chunks_;
-  std::size_t next_ = 0;
-};
 
 // Shamir shares of `secret` for parties 1..n at threshold t (random higher
 // coefficients), with the given chain code.
