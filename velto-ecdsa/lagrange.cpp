@@ -63,6 +63,10 @@ void window_coefficients(std::span<const PartyId> window, std::vector<crypto::Sc
   for (const PartyId id : window) out.push_back(lagrange_coefficient_at(id, window, id));
 }
 
+bool check_window_by_window(std::size_t num_ids, std::uint16_t threshold) {
+  return (num_ids - threshold + 1) * threshold <= 3 * (num_ids + threshold);
+}
+
 void dual_code_coefficients(std::span<const PartyId> ids, std::uint16_t threshold, std::vector<crypto::Scalar>& out) {
   const std::size_t n = ids.size();
   if (threshold == 0 || threshold >= n) panic("dual_code_coefficients: the threshold must be below the party count");

@@ -173,7 +173,7 @@ TEST(KeygenCore, RefusesATamperedPublicShare) {
     std::uint16_t n;
   };
   async::Runtime rt(2);
-  for (const Case c : {Case{1, 3}, Case{2, 3}, Case{3, 5}, Case{4, 9}}) {
+  for (const Case c : {Case{1, 3}, Case{2, 3}, Case{3, 5}, Case{4, 9}, Case{8, 20}}) {
     SCOPED_TRACE(std::to_string(c.threshold) + " of " + std::to_string(c.n));
     const auto ids = ids_1_to(c.n);
     auto outcomes = run_session<CoreResult>(

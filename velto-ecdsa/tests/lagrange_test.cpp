@@ -183,6 +183,8 @@ const std::vector<SumsCase>& sums_cases() {
       {1, pids({1})},          {1, pids({1, 2, 3})},           {2, pids({1, 2})},
       {2, pids({1, 2, 3})},    {2, pids({1, 2, 5})},           {3, pids({1, 2, 3, 4, 5})},
       {3, pids({2, 7, 9, 40, 65535})}, {5, pids({1, 2, 3, 4, 5})}, {4, pids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})},
+      {8, pids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20})},
+      {6, pids({3, 9, 10, 11, 40, 41, 77, 100, 101, 102, 200, 300, 301, 302, 999, 1000, 4000, 65535})},
       {16, pids({1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                  17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31})},
   };
@@ -275,6 +277,22 @@ TEST(LagrangeSumsAgree, DualCoefficientsAnnihilateLowDegreeSharings) {
     for (std::size_t j = 0; j < c.ids.size(); ++j) off += first[j] * polynomial_eval_at(g, c.ids[j]);
     EXPECT_FALSE(off.is_zero());
   }
+}
+
+// The cases above run both ways of checking: window by window for small
+// sessions, one dual-code sum for the larger ones.
+TEST(LagrangeSumsAgree, CasesCoverBothWaysOfChecking) {
+  std::size_t windows = 0;
+  std::size_t dual = 0;
+  for (const SumsCase& c : sums_cases()) {
+    if (c.t == c.ids.size()) continue;
+    (check_window_by_window(c.ids.size(), c.t) ? windows : dual) += 1;
+  }
+  EXPECT_GE(windows, 3u);
+  EXPECT_GE(dual, 3u);
+  EXPECT_TRUE(check_window_by_window(3, 2));
+  EXPECT_TRUE(check_window_by_window(5, 3));
+  EXPECT_FALSE(check_window_by_window(31, 16));
 }
 
 TEST(LagrangeSumsAgree, ThresholdOutsideTheList) {
