@@ -3,6 +3,8 @@
 #include "executor/ws.hpp"
 
 #include <charconv>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -147,6 +149,24 @@ bool is_connection_end(const error_code& ec) {
   return ec == websocket::error::closed || ec == asio::error::eof || ec == ssl::error::stream_truncated;
 }
 
+// The TLS client context of every relay connection: one per process, shared
+// by the streams (OpenSSL contexts are safe to share once configured). It
+// keeps no client sessions, so every connection makes a full handshake as
+// before. A new one is made when the shared trust store is replaced (test
+// binaries whose test root appears after a first connection).
+std::shared_ptr<ssl::context> shared_tls_client_context() {
+  static std::mutex mutex;
+  static std::shared_ptr<ssl::context> ctx;
+  const server_tools::X509StorePtr store = server_tools::shared_trust_store();
+  std::lock_guard lock(mutex);
+  if (!ctx || SSL_CTX_get_cert_store(ctx->native_handle()) != store.get()) {
+    auto fresh = std::make_shared<ssl::context>(ssl::context::tls_client);
+    server_tools::configure_tls_client(fresh->native_handle());
+    ctx = std::move(fresh);
+  }
+  return ctx;
+}
+
 // The Beast stream over `Next` (a TLS stream or the bare socket). The TLS
 // context is kept beside it for the stream's life.
 //
@@ -162,9 +182,9 @@ class BeastWebSocket final : public WebSocket {
   // The stream, and the slot through which the read in flight hands its
   // outcome to the caller (at most one read is in flight at a time).
   struct State {
-    State(const asio::any_io_executor& ex, std::unique_ptr<ssl::context> c) : ctx(std::move(c)), ws(ex, *ctx) {}
+    State(const asio::any_io_executor& ex, std::shared_ptr<ssl::context> c) : ctx(std::move(c)), ws(ex, *ctx) {}
     explicit State(const asio::any_io_executor& ex) : ws(ex) {}
-    std::unique_ptr<ssl::context> ctx;
+    std::shared_ptr<ssl::context> ctx;
     websocket::stream<Next> ws;
     std::optional<std::expected<Message, error_code>> result;
     std::shared_ptr<async::Notify> done = async::Notify::create();
@@ -172,7 +192,7 @@ class BeastWebSocket final : public WebSocket {
 
  public:
   // TLS: the stream uses `ctx`, which it keeps.
-  BeastWebSocket(const asio::any_io_executor& ex, std::unique_ptr<ssl::context> ctx)
+  BeastWebSocket(const asio::any_io_executor& ex, std::shared_ptr<ssl::context> ctx)
     requires std::is_same_v<Next, beast::ssl_stream<tcp::socket>>
       : state_(std::make_shared<State>(ex, std::move(ctx))) {}
   explicit BeastWebSocket(const asio::any_io_executor& ex)
@@ -340,9 +360,7 @@ asio::awaitable<Attempt> connect_websocket(server_tools::Uri address) {
   const std::string target = address.path_and_query.empty() ? std::string("/") : address.path_and_query;
 
   if (tls) {
-    auto ctx = std::make_unique<ssl::context>(ssl::context::tls_client);
-    server_tools::configure_tls_client(ctx->native_handle());
-    auto ws = std::make_unique<BeastWebSocket<beast::ssl_stream<tcp::socket>>>(ex, std::move(ctx));
+    auto ws = std::make_unique<BeastWebSocket<beast::ssl_stream<tcp::socket>>>(ex, shared_tls_client_context());
     auto& stream = ws->stream();
     auto tcp_ok = co_await connect_tcp(beast::get_lowest_layer(stream), *hp);
     if (!tcp_ok) co_return std::unexpected(std::move(tcp_ok.error()));

@@ -36,8 +36,14 @@ using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreFree>;
 // test binaries).
 X509StorePtr new_trust_store();
 
+// The same roots in one store per process, built on first use and shared by
+// every connection (stores are only read once built); each call hands out a
+// reference of its own. Test binaries get a new store when their test root
+// changes (it is made on first use of the test certificates).
+X509StorePtr shared_trust_store();
+
 // Prepares an OpenSSL client context for the relay: TLS 1.2 or 1.3, peer
-// verification against new_trust_store(), no client certificate.
+// verification against shared_trust_store(), no client certificate.
 void configure_tls_client(SSL_CTX* ctx);
 
 // Per connection: server name indication and the check that the certificate

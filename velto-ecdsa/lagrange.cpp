@@ -1,5 +1,7 @@
 #include "velto-ecdsa/lagrange.hpp"
 
+#include "crypto/random.hpp"
+
 namespace velto::ecdsa {
 
 namespace {
@@ -59,6 +61,44 @@ crypto::Scalar lagrange_coefficient_at(PartyId x, std::span<const PartyId> ids, 
 void window_coefficients(std::span<const PartyId> window, std::vector<crypto::Scalar>& out) {
   out.clear();
   for (const PartyId id : window) out.push_back(lagrange_coefficient_at(id, window, id));
+}
+
+bool check_window_by_window(std::size_t num_ids, std::uint16_t threshold) {
+  return (num_ids - threshold + 1) * threshold <= 3 * (num_ids + threshold);
+}
+
+void dual_code_coefficients(std::span<const PartyId> ids, std::uint16_t threshold, std::vector<crypto::Scalar>& out) {
+  const std::size_t n = ids.size();
+  if (threshold == 0 || threshold >= n) panic("dual_code_coefficients: the threshold must be below the party count");
+  // d_j = Π_{i≠j} (j − i), then all n inverses with one inversion: prefix
+  // products forward, then peel one factor off per id backwards.
+  std::vector<crypto::Scalar> den(n, crypto::Scalar::one());
+  for (std::size_t j = 0; j < n; ++j) {
+    const crypto::Scalar xj = party_scalar(ids[j]);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i != j) den[j] *= xj - party_scalar(ids[i]);
+    }
+  }
+  std::vector<crypto::Scalar> prefix(n);
+  crypto::Scalar acc = crypto::Scalar::one();
+  for (std::size_t j = 0; j < n; ++j) {
+    prefix[j] = acc;
+    acc *= den[j];
+  }
+  if (acc.is_zero()) panic("Lagrange denominator is zero: a party id is repeated");
+  crypto::Scalar inv = acc.invert_vartime();
+  out.assign(n, crypto::Scalar());
+  for (std::size_t j = n; j-- > 0;) {
+    out[j] = inv * prefix[j];  // 1 / d_j
+    inv *= den[j];
+  }
+  // g of degree n − t − 1, its coefficients fresh from the OS: the peers'
+  // shares are fixed before this is drawn.
+  crypto::OsRng rng;
+  std::vector<crypto::Scalar> g;
+  g.reserve(n - threshold);
+  for (std::size_t k = 0; k < n - threshold; ++k) g.push_back(crypto::Scalar::random(rng));
+  for (std::size_t j = 0; j < n; ++j) out[j] *= polynomial_eval_at(g, ids[j]);
 }
 
 crypto::Point weighted_sum(const WeightedPoints& terms) {

@@ -434,5 +434,29 @@ TEST(TrustedRoots, CompiledInSetParsesAsCertificateAuthorities) {
   EXPECT_EQ(static_cast<std::size_t>(sk_X509_OBJECT_num(objects)), compiled_root_count() + 1);
 }
 
+// Every client context gets the one store of the process, with the same
+// roots as a new store; a context going away leaves the store to the others.
+TEST(TrustedRoots, ContextsShareOneStore) {
+  testing::test_pki();
+  auto shared = shared_trust_store();
+  ASSERT_TRUE(shared);
+  STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(shared.get());
+  EXPECT_EQ(static_cast<std::size_t>(sk_X509_OBJECT_num(objects)), compiled_root_count() + 1);
+
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> a(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free);
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> b(SSL_CTX_new(TLS_client_method()), &SSL_CTX_free);
+  ASSERT_TRUE(a && b);
+  configure_tls_client(a.get());
+  configure_tls_client(b.get());
+  EXPECT_EQ(SSL_CTX_get_cert_store(a.get()), shared.get());
+  EXPECT_EQ(SSL_CTX_get_cert_store(b.get()), shared.get());
+  EXPECT_EQ(SSL_CTX_get_verify_mode(a.get()), SSL_VERIFY_PEER);
+  a.reset();
+  EXPECT_EQ(SSL_CTX_get_cert_store(b.get()), shared.get());
+  EXPECT_EQ(static_cast<std::size_t>(sk_X509_OBJECT_num(X509_STORE_get0_objects(shared.get()))),
+            compiled_root_count() + 1);
+  EXPECT_EQ(shared_trust_store().get(), shared.get());
+}
+
 }  // namespace
 }  // namespace velto::server_tools

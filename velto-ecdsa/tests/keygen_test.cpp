@@ -150,6 +150,47 @@ TEST(KeygenCore, GroupKeyIsTheSumOfTheConstantTerms) {
   }
 }
 
+// Party 1 receives party 2's public share moved off the polynomial (as a
+// tampered commitment would leave it once its proof passed): party 1 refuses
+// the run, the others, whose view is consistent, do not.
+asio::awaitable<std::expected<PartyMap<Point>, EcdsaKeygenLibError>> tampering_proof_step(
+    const ProtocolExecutor& executor, const Scalar& share) {
+  auto others = co_await current_dlog_proof_step()(executor, share);
+  if (others && executor.my_party_id() == PartyId::unchecked(1)) {
+    const Point moved = others->at(PartyId::unchecked(2)) + Point::generator();
+    others->insert(PartyId::unchecked(2), moved);
+  }
+  co_return others;
+}
+
+asio::awaitable<CoreResult> tampered_core_party(ProtocolExecutor root, Scalar a0, std::uint16_t threshold) {
+  co_return co_await ecdsa_keygen_future(root.child(kKeygenLabel), std::move(a0), threshold, &tampering_proof_step);
+}
+
+TEST(KeygenCore, RefusesATamperedPublicShare) {
+  struct Case {
+    std::uint16_t threshold;
+    std::uint16_t n;
+  };
+  async::Runtime rt(2);
+  for (const Case c : {Case{1, 3}, Case{2, 3}, Case{3, 5}, Case{4, 9}, Case{8, 20}}) {
+    SCOPED_TRACE(std::to_string(c.threshold) + " of " + std::to_string(c.n));
+    const auto ids = ids_1_to(c.n);
+    auto outcomes = run_session<CoreResult>(
+        rt, ids,
+        [t = c.threshold](PartyId me, ProtocolExecutor root) {
+          return tampered_core_party(std::move(root), Scalar::from_u64(me.value() + 1u), t);
+        },
+        {}, {}, nullptr);
+    ASSERT_EQ(outcomes.size(), ids.size());
+    ASSERT_FALSE(outcomes[0].result.has_value());
+    EXPECT_EQ(outcomes[0].result.error().display(), "One of the lagrange sums is not equal to the rest");
+    for (std::size_t i = 1; i < outcomes.size(); ++i) {
+      EXPECT_TRUE(outcomes[i].result.has_value()) << outcomes[i].result.error().display();
+    }
+  }
+}
+
 TEST(KeygenCore, RefusesAGroupKeyAtTheIdentity) {
   // The constant terms cancel: a0 = 1 at party 1 and −1 at party 2.
   async::Runtime rt(2);

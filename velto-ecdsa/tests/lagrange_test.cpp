@@ -183,6 +183,10 @@ const std::vector<SumsCase>& sums_cases() {
       {1, pids({1})},          {1, pids({1, 2, 3})},           {2, pids({1, 2})},
       {2, pids({1, 2, 3})},    {2, pids({1, 2, 5})},           {3, pids({1, 2, 3, 4, 5})},
       {3, pids({2, 7, 9, 40, 65535})}, {5, pids({1, 2, 3, 4, 5})}, {4, pids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10})},
+      {8, pids({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20})},
+      {6, pids({3, 9, 10, 11, 40, 41, 77, 100, 101, 102, 200, 300, 301, 302, 999, 1000, 4000, 65535})},
+      {16, pids({1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31})},
   };
   return cases;
 }
@@ -223,6 +227,72 @@ TEST(LagrangeSumsAgree, RefusesAShareOffThePolynomial) {
       }
     }
   }
+}
+
+// Shares that agree among themselves but lie on a polynomial of degree t (one
+// too many): every single share is "on a polynomial", yet the windows
+// disagree. Also shares whose differences cancel in the first window's sum
+// (two tampered shares, the first window's key kept) must be refused.
+TEST(LagrangeSumsAgree, RefusesSharesOfTooHighADegree) {
+  crypto::ChaCha8Rng rng(ByteArray<32>{11});
+  WeightedPoints scratch;
+  for (const SumsCase& c : sums_cases()) {
+    if (c.t == c.ids.size()) continue;
+    SCOPED_TRACE(std::to_string(c.t) + " of " + std::to_string(c.ids.size()));
+    const Dealing high = deal(c.ids, static_cast<std::uint16_t>(c.t + 1), rng);
+    const auto r = lagrange_sums_agree(c.ids, c.t, high.shares, scratch);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().display(), "One of the lagrange sums is not equal to the rest");
+
+    // Off the polynomial only outside the first window: the first window
+    // still interpolates to the honest key.
+    Dealing tail = deal(c.ids, c.t, rng);
+    for (std::size_t p = c.t; p < c.ids.size(); ++p) tail.shares[p].second += Point::generator();
+    const auto r2 = lagrange_sums_agree(c.ids, c.t, tail.shares, scratch);
+    ASSERT_FALSE(r2);
+    EXPECT_TRUE(r2.error().is<EcdsaKeygenLibError::InvalidLagrangeSum>());
+  }
+}
+
+// The dual vector annihilates every polynomial of degree below t, and is not
+// the same from call to call (it is drawn fresh each time).
+TEST(LagrangeSumsAgree, DualCoefficientsAnnihilateLowDegreeSharings) {
+  crypto::ChaCha8Rng rng(ByteArray<32>{12});
+  for (const SumsCase& c : sums_cases()) {
+    if (c.t == c.ids.size()) continue;
+    SCOPED_TRACE(std::to_string(c.t) + " of " + std::to_string(c.ids.size()));
+    std::vector<Scalar> first;
+    std::vector<Scalar> second;
+    dual_code_coefficients(c.ids, c.t, first);
+    dual_code_coefficients(c.ids, c.t, second);
+    ASSERT_EQ(first.size(), c.ids.size());
+    EXPECT_NE(first, second);
+    const std::vector<Scalar> f = keygen_polynomial(Scalar::random(rng), c.t, rng);
+    Scalar sum;
+    for (std::size_t j = 0; j < c.ids.size(); ++j) sum += first[j] * polynomial_eval_at(f, c.ids[j]);
+    EXPECT_TRUE(sum.is_zero());
+    // A sharing of degree t is caught (its top coefficient is non-zero).
+    std::vector<Scalar> g = keygen_polynomial(Scalar::random(rng), static_cast<std::uint16_t>(c.t + 1), rng);
+    Scalar off;
+    for (std::size_t j = 0; j < c.ids.size(); ++j) off += first[j] * polynomial_eval_at(g, c.ids[j]);
+    EXPECT_FALSE(off.is_zero());
+  }
+}
+
+// The cases above run both ways of checking: window by window for small
+// sessions, one dual-code sum for the larger ones.
+TEST(LagrangeSumsAgree, CasesCoverBothWaysOfChecking) {
+  std::size_t windows = 0;
+  std::size_t dual = 0;
+  for (const SumsCase& c : sums_cases()) {
+    if (c.t == c.ids.size()) continue;
+    (check_window_by_window(c.ids.size(), c.t) ? windows : dual) += 1;
+  }
+  EXPECT_GE(windows, 3u);
+  EXPECT_GE(dual, 3u);
+  EXPECT_TRUE(check_window_by_window(3, 2));
+  EXPECT_TRUE(check_window_by_window(5, 3));
+  EXPECT_FALSE(check_window_by_window(31, 16));
 }
 
 TEST(LagrangeSumsAgree, ThresholdOutsideTheList) {
