@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "executor/api_type.hpp"
+#include "executor/common/named_share.hpp"
 #include "executor/error.hpp"
 #include "noise-kk/keys.hpp"
 #include "sised/codec.hpp"

@@ -1,15 +1,12 @@
 #include "executor/sr25519_share.hpp"
 
-#include <algorithm>
-
 #include "sised/ed25519_codec.hpp"
 #include "sised/ristretto255_codec.hpp"
 
 namespace velto::executor {
 
 bool operator==(const Sr25519StorableSecretShare& a, const Sr25519StorableSecretShare& b) noexcept {
-  return a.key_share == b.key_share && a.transport_keypair.private_key() == b.transport_keypair.private_key() &&
-         a.transport_keypair.public_key() == b.transport_keypair.public_key() &&
+  return a.key_share == b.key_share && same_transport_keypair(a.transport_keypair, b.transport_keypair) &&
          a.partyid_pubkey_map == b.partyid_pubkey_map;
 }
 
@@ -22,11 +19,9 @@ std::expected<Sr25519StorableSecretShare, ShareArgError> sr25519_share_decode(st
 std::expected<const frost::Sr25519KeyShare*, ExecutorFailure> sr25519_share_checked_key_share(
     const Sr25519StorableSecretShare& share) {
   const frost::Sr25519KeyShare& key = share.key_share;
-  const auto own = share.partyid_pubkey_map.find(key.own_id);
-  if (key.threshold > key.num_parties || own == share.partyid_pubkey_map.end() ||
-      !(own->second == share.transport_keypair.public_key())) {
-    return std::unexpected(ExecutorFailure(ExecutorErrorKind::InvalidKeyShare{}));
-  }
+  auto consistent = check_own_share_entry(share.partyid_pubkey_map, key.own_id, key.threshold, key.num_parties,
+                                          share.transport_keypair);
+  if (!consistent) return std::unexpected(std::move(consistent.error()));
   return &key;
 }
 
@@ -42,8 +37,7 @@ constexpr std::size_t kBodySize = 7 + 1 + 32 + 32 + 2 + 2 + 2;
 }  // namespace
 
 void Codec<Sr25519StorableSecretShare>::encode(Sink& s, const Sr25519StorableSecretShare& v) {
-  s.write(crypto::as_bytes(executor::kSr25519SharePrefix));
-  write_varint(s, 0);
+  executor::write_named_share_head(s, executor::kSr25519SharePrefix);
   encode_value(s, v.key_share.group_key);
   encode_value(s, v.key_share.secret_share);
   encode_value(s, v.key_share.own_id);
@@ -58,15 +52,9 @@ std::size_t Codec<Sr25519StorableSecretShare>::size(const Sr25519StorableSecretS
 }
 
 std::expected<Sr25519StorableSecretShare, SisedError> Codec<Sr25519StorableSecretShare>::decode(Decoder& d) {
-  auto prefix = d.take(executor::kSr25519SharePrefix.size());
-  if (!prefix) return std::unexpected(std::move(prefix.error()));
-  const crypto::ByteSpan expected = crypto::as_bytes(executor::kSr25519SharePrefix);
-  if (!std::equal(prefix->begin(), prefix->end(), expected.begin(), expected.end())) {
-    return std::unexpected(SisedError::custom(executor::kInvalidShareTagText));
+  if (auto head = executor::read_named_share_head(d, executor::kSr25519SharePrefix); !head) {
+    return std::unexpected(std::move(head.error()));
   }
-  auto variant = d.read_varint();
-  if (!variant) return std::unexpected(std::move(variant.error()));
-  if (*variant != 0) return std::unexpected(SisedError::custom(executor::kInvalidShareTagText));
   auto group_key = Codec<crypto::RistrettoPoint>::decode(d);
   if (!group_key) return std::unexpected(std::move(group_key.error()));
   auto secret = Codec<crypto::EdScalar>::decode(d);

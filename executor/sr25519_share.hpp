@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "executor/api_type.hpp"
+#include "executor/common/named_share.hpp"
 #include "executor/error.hpp"
 #include "noise-kk/keys.hpp"
 #include "sised/codec.hpp"
@@ -25,7 +26,6 @@
 namespace velto::executor {
 
 inline constexpr std::string_view kSr25519SharePrefix = "sr25519";
-inline constexpr std::string_view kInvalidShareTagText = "Invalid StorableSecretShare tag";
 
 struct Sr25519StorableSecretShare {
   frost::Sr25519KeyShare key_share;
