@@ -108,8 +108,7 @@ extern "C" ResultFFI velto_sr25519_import_private_key_importer(uint16_t threshol
     if (!identity) return ffi::refuse(std::move(identity.error()));
     auto key = ffi::private_key_arg(private_key);
     if (!key) return ffi::refuse(std::move(key.error()));
-    // Only the byte 1 marks a raw scalar; every other value is a seed.
-    const auto form = is_raw == 1 ? velto::frost::Sr25519KeyForm::Scalar : velto::frost::Sr25519KeyForm::Seed;
+    const auto form = ffi::sr25519_key_form_arg(is_raw);
     Sr25519ImportImporterArgs args(std::move(*identity), std::move(*key), form);
     return ffi::spawn_operation(callback, context, ffi::operation_task<sr25519_import_importer_body>(std::move(args)));
   });

@@ -66,8 +66,7 @@ extern "C" ResultFFI velto_sr25519_derive_private_key_from_private_key(ConstStr 
     if (!bytes) return ffi::refuse(std::move(bytes.error()));
     auto path = ffi::sr25519_path_arg(derivation_path);
     if (!path) return ffi::refuse(std::move(path.error()));
-    // Only the byte 1 marks a raw scalar; every other value is a seed.
-    const auto form = is_raw == 1 ? velto::frost::Sr25519KeyForm::Scalar : velto::frost::Sr25519KeyForm::Seed;
+    const auto form = ffi::sr25519_key_form_arg(is_raw);
     std::optional<velto::crypto::EdScalar> secret = velto::frost::sr25519_expand_seed(form, *bytes);
     if (!secret) {
       return ffi::refuse(FfiError(FfiErrorKind::InvalidPrivateKey,
