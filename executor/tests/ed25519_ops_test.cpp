@@ -56,6 +56,7 @@ using testing::run_rooms;
 using testing::Texts;
 using testing::expect_all_failed;
 using testing::expect_all_succeeded;
+using testing::ids_of;
 using namespace testing::refusal_texts;
 
 using Path = std::vector<std::uint32_t>;
@@ -121,12 +122,6 @@ PartyCall import_importer_call(const Identity& self, std::vector<std::string> id
     return velto_ed25519_import_private_key_importer(t, cstr(key_hex), cstr(self.secret), cstr(room), cstr(host),
                                                      texts.array(), is_raw, &CallbackRecorder::double_cb, rec);
   };
-}
-
-std::vector<std::string> ids_of(const std::vector<Identity>& parties) {
-  std::vector<std::string> out;
-  for (const auto& p : parties) out.push_back(p.id);
-  return out;
 }
 
 std::string derive_pubkey(const std::string& share, const Path& path) {

@@ -51,6 +51,14 @@ inline std::vector<Completion> run_room(LocalRelay& relay, const std::vector<Par
   return run_rooms(relay, {parties}).front();
 }
 
+// The keygen ids of the parties, in their order.
+inline std::vector<std::string> ids_of(const std::vector<Identity>& parties) {
+  std::vector<std::string> out;
+  out.reserve(parties.size());
+  for (const auto& p : parties) out.push_back(p.id);
+  return out;
+}
+
 // Keeps the texts a call borrows alive until the call has returned.
 struct Texts {
   std::vector<std::string> ids;

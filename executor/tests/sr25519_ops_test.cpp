@@ -41,6 +41,7 @@ using testing::cstr;
 using testing::cstrs;
 using testing::expect_all_failed;
 using testing::expect_all_succeeded;
+using testing::ids_of;
 using testing::expect_refusals;
 using testing::Identity;
 using testing::kExecutorError;
@@ -120,12 +121,6 @@ PartyCall import_importer_call(const Identity& self, std::vector<std::string> id
     return velto_sr25519_import_private_key_importer(t, cstr(key_hex), cstr(self.secret), cstr(room), cstr(host),
                                                      texts.array(), is_raw, &CallbackRecorder::double_cb, rec);
   };
-}
-
-std::vector<std::string> ids_of(const std::vector<Identity>& parties) {
-  std::vector<std::string> out;
-  for (const auto& p : parties) out.push_back(p.id);
-  return out;
 }
 
 // ------------------------------------------------------------ local functions
