@@ -49,11 +49,13 @@ using testing::new_identity;
 using testing::take;
 using testing::wait_one;
 using testing::local;
+using testing::message_hex;
 using testing::LocalOut;
 using testing::PartyCall;
 using testing::run_room;
 using testing::run_rooms;
 using testing::Texts;
+using testing::unhex;
 using testing::expect_all_failed;
 using testing::expect_all_succeeded;
 using testing::ids_of;
@@ -146,18 +148,6 @@ LocalOut offline_export(const std::vector<std::string>& shares) {
 }
 
 // ------------------------------------------------------------ independent checks
-
-crypto::Bytes unhex(const std::string& text) {
-  auto b = crypto::hex_decode(text);
-  EXPECT_TRUE(b.has_value()) << text;
-  return b.value_or(crypto::Bytes{});
-}
-
-std::string message_hex(std::size_t size, std::uint8_t salt) {
-  crypto::Bytes m(size);
-  for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(i * 31 + salt);
-  return crypto::hex_encode(m);
-}
 
 // The signature text verifies with libsodium over the message under the
 // 64-hex public key.

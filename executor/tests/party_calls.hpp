@@ -1,7 +1,7 @@
 // Test support for tests that drive networked operations as C callers:
 // every party is a call in this process with its own callback recorder, and
-// the parties of a room meet on the local relay side by side; and the text
-// that a local function writes through its out-pointer.
+// the parties of a room meet on the local relay side by side; the text that
+// a local function writes through its out-pointer; and the hex of messages.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/bytes.hpp"
+#include "crypto/codec.hpp"
 #include "executor/bindings/velto.h"
 #include "executor/tests/ffi_recorder.hpp"
 #include "executor/tests/local_relay.hpp"
@@ -49,6 +51,21 @@ inline std::vector<std::vector<Completion>> run_rooms(LocalRelay& relay, const s
 // Every party's call in one new room, side by side.
 inline std::vector<Completion> run_room(LocalRelay& relay, const std::vector<PartyCall>& parties) {
   return run_rooms(relay, {parties}).front();
+}
+
+// The bytes of a hex text; a text that is not hex fails the test and gives
+// no bytes.
+inline crypto::Bytes unhex(const std::string& text) {
+  auto b = crypto::hex_decode(text);
+  EXPECT_TRUE(b.has_value()) << text;
+  return b.value_or(crypto::Bytes{});
+}
+
+// A message of `size` bytes that differs with `salt`, in hex.
+inline std::string message_hex(std::size_t size, std::uint8_t salt) {
+  crypto::Bytes m(size);
+  for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(i * 31 + salt);
+  return crypto::hex_encode(m);
 }
 
 // The keygen ids of the parties, in their order.

@@ -46,6 +46,7 @@ using testing::expect_refusals;
 using testing::Identity;
 using testing::kExecutorError;
 using testing::local;
+using testing::message_hex;
 using testing::LocalOut;
 using testing::LocalRelay;
 using testing::new_identity;
@@ -54,6 +55,7 @@ using testing::run_room;
 using testing::run_rooms;
 using testing::take;
 using testing::Texts;
+using testing::unhex;
 using testing::wait_one;
 using namespace testing::refusal_texts;
 
@@ -169,18 +171,6 @@ LocalOut offline_export(const std::vector<std::string>& shares) {
 }
 
 // ------------------------------------------------------------ independent checks
-
-crypto::Bytes unhex(const std::string& text) {
-  auto b = crypto::hex_decode(text);
-  EXPECT_TRUE(b.has_value()) << text;
-  return b.value_or(crypto::Bytes{});
-}
-
-std::string message_hex(std::size_t size, std::uint8_t salt) {
-  crypto::Bytes m(size);
-  for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(i * 31 + salt);
-  return crypto::hex_encode(m);
-}
 
 // s·B on ristretto255 for a 64-hex little-endian scalar (libsodium).
 std::string base_mul_hex(const std::string& scalar_hex) {
