@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reference values for the version 1.1.0 two-party multiplication from its
 extension's first message on, computed once with plain Python integers and
-the PyPI blake3 and pycryptodome packages.
+the PyPI blake3 and pycryptodome packages (the OT-extension pieces from
+velto-ote/testdata/ote_reference.py).
 
 From fixed PPRF trees (built here from made-up base-OT keys), a fixed
 executor tag and fixed draws, it runs both sides of one preprocessing with
@@ -17,9 +18,12 @@ Run: /work/main/.venv/bin/python gen_mul_vectors.py
 """
 
 import os
+import sys
 
 import blake3
-from Crypto.Cipher import ChaCha20
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "velto-ote", "testdata"))
+from ote_reference import chacha_stream, dk, doubling, gf64, gf128, keyed, le, pprf_hash, row, row_hash, tripling, varint, xor  # noqa: E402
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mul_vectors.txt")
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
@@ -31,58 +35,8 @@ def emit(name, value):
     lines.append(f"{name} {bytes(value).hex()}")
 
 
-def dk(context, data, length=32, seek=0):
-    return blake3.blake3(data, derive_key_context=context).digest(length=length, seek=seek)
-
-
-def keyed(key, data, length=32, seek=0):
-    return blake3.blake3(data, key=key).digest(length=length, seek=seek)
-
-
-def xor(a, b):
-    return bytes(x ^ y for x, y in zip(a, b))
-
-
-def le(b):
-    return int.from_bytes(b, "little")
-
-
 def be32(v):
     return v.to_bytes(32, "big")
-
-
-def varint(n):
-    if n <= 251:
-        return bytes([n])
-    for k, marker in ((1, 0xFC), (2, 0xFD), (3, 0xFE), (4, 0xFF)):
-        if n < 1 << (8 * k):
-            return bytes([marker]) + n.to_bytes(k, "little")
-    raise ValueError(n)
-
-
-def clmul(a, b):
-    r = 0
-    while b:
-        if b & 1:
-            r ^= a
-        a <<= 1
-        b >>= 1
-    return r
-
-
-def reduce(p, bits, poly):
-    for i in range(p.bit_length() - 1, bits - 1, -1):
-        if (p >> i) & 1:
-            p ^= poly << (i - bits)
-    return p
-
-
-def gf128(a, b):
-    return reduce(clmul(a, b), 128, (1 << 128) | 0x87)
-
-
-def gf64(a, b):
-    return reduce(clmul(a, b), 64, (1 << 64) | 0x1B)
 
 
 def reduce_once(b):
@@ -90,29 +44,11 @@ def reduce_once(b):
     return v - N if v >= N else v
 
 
-def chacha_stream(key, n):
-    return ChaCha20.new(key=key, nonce=bytes(12)).encrypt(bytes(n))
-
-
 # ---------------------------------------------------------------- set-up records
 
 K = [[dk("test mul base ot keys", bytes([i, b])) for b in (0, 1)] for i in range(128)]
 choice = [dk("test mul base ot choices", bytes([i]))[0] & 1 for i in range(128)]
 setup_hash = dk("test mul setup transcript", b"")
-
-
-def doubling(seed):
-    out = dk("VELTO ote-length doubling prg-v0", seed, 64)
-    return out[:32], out[32:]
-
-
-def tripling(seed):
-    out = dk("VELTO ote-length tripling prg-v0", seed, 96)
-    return out[:32], out[32:64], out[64:]
-
-
-def pprf_hash(parts):
-    return dk("VELTO PPRF ote-hash V0", b"".join(parts))
 
 
 full_leaves, hashes, corrections, sums = [], [], [], []
@@ -257,17 +193,6 @@ emit("message2", message2)
 emit("message3", message3)
 
 # ---------------------------------------------------------------- random-OT keys
-
-
-def row(lo, hi, k):
-    value = 0
-    for t in range(64):
-        value |= (((lo[t] >> k) & 1) | (((hi[t] >> k) & 1) << 1)) << (2 * t)
-    return value
-
-
-def row_hash(value, k):
-    return keyed(bytes(32), value.to_bytes(16, "little"), 16, 64 * (k // 1024))
 
 
 Kh = le(chacha_stream(hash_key, 16))
