@@ -23,7 +23,7 @@ import sys
 import blake3
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "velto-ote", "testdata"))
-from ote_reference import chacha_stream, dk, doubling, gf64, gf128, keyed, le, pprf_hash, row, row_hash, tripling, varint, xor  # noqa: E402
+from ote_reference import chacha_stream, dk, full_trees, gf64, gf128, keyed, le, punctured_tree, row, row_hash, varint  # noqa: E402
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mul_vectors.txt")
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
@@ -50,41 +50,8 @@ K = [[dk("test mul base ot keys", bytes([i, b])) for b in (0, 1)] for i in range
 choice = [dk("test mul base ot choices", bytes([i]))[0] & 1 for i in range(128)]
 setup_hash = dk("test mul setup transcript", b"")
 
-
-full_leaves, hashes, corrections, sums = [], [], [], []
-for t in range(64):
-    L0, R0 = doubling(K[t][0])
-    L1, R1 = doubling(K[t][1])
-    corrections.append(xor(xor(L0, L1), K[t + 64][0]) + xor(xor(R0, R1), K[t + 64][1]))
-    parts, leaves, S, U = [], [], bytes(32), bytes(32)
-    for leaf in (L0, R0, L1, R1):
-        X, Z, V = tripling(leaf)
-        parts += [X, Z]
-        S, U = xor(S, X), xor(U, Z)
-        leaves.append(V)
-    hashes.append(pprf_hash(parts))
-    sums.append(S + U)
-    full_leaves.append(leaves)
-
-punct = []
-for t in range(64):
-    b, b2 = choice[t], choice[t + 64]
-    L, R = doubling(K[t][b])
-    nodes = [None] * 4
-    nodes[2 * b], nodes[2 * b + 1] = L, R
-    nodes[2 * (1 - b) + b2] = xor(xor(K[t + 64][b2], corrections[t][32 * b2 : 32 * b2 + 32]), (L, R)[b2])
-    p = 2 * (1 - b) + (1 - b2)
-    S, U = sums[t][:32], sums[t][32:]
-    parts, leaves = [None] * 8, [bytes(32)] * 4
-    for j in range(4):
-        if j == p:
-            continue
-        X, Z, V = tripling(nodes[j])
-        parts[2 * j], parts[2 * j + 1] = X, Z
-        S, U = xor(S, X), xor(U, Z)
-        leaves[j] = V
-    parts[2 * p], parts[2 * p + 1] = S, U
-    punct.append((leaves, p, pprf_hash(parts)))
+full_leaves, hashes, corrections, sums = full_trees(K)
+punct = [punctured_tree(K, choice, t, hashes, corrections, sums) for t in range(64)]
 P = [p for _, p, _ in punct]
 assert sorted(set(P)) == [0, 1, 2, 3]
 assert all(punct[t][2] == hashes[t] for t in range(64))

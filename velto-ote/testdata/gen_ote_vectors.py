@@ -13,7 +13,7 @@ import os
 
 import blake3
 
-from ote_reference import chacha_stream, dk, doubling, gf64, gf128, keyed, le, pprf_hash, row, row_hash, tripling, varint, xor
+from ote_reference import chacha_stream, dk, full_trees, gf64, gf128, keyed, le, punctured_tree, row, row_hash, varint
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ote_vectors.txt")
 lines = []
@@ -40,23 +40,7 @@ emit("batch_key", batch_key)
 
 # ---------------------------------------------------------------- full trees
 
-full_leaves = []
-hashes, corrections, sums = [], [], []
-for t in range(64):
-    s0, s1 = doubling(K[t][0])
-    s2, s3 = doubling(K[t][1])
-    corrections.append(xor(xor(s0, s2), K[t + 64][0]) + xor(xor(s1, s3), K[t + 64][1]))
-    ab, leaves = [], []
-    A = bytes(32)
-    B = bytes(32)
-    for s in (s0, s1, s2, s3):
-        a, b, v = tripling(s)
-        ab += [a, b]
-        A, B = xor(A, a), xor(B, b)
-        leaves.append(v)
-    hashes.append(pprf_hash(ab))
-    sums.append(A + B)
-    full_leaves.append(leaves)
+full_leaves, hashes, corrections, sums = full_trees(K)
 
 message = b"".join(hashes) + b"".join(corrections) + b"".join(sums)
 assert len(message) == 10240
@@ -66,30 +50,7 @@ emit("full_trees", full_record)
 
 # ---------------------------------------------------------------- punctured
 
-
-def punctured_tree(t, msg_hashes, msg_corr, msg_sums):
-    c, d = choice[t], choice[t + 64]
-    known = doubling(K[t][c])
-    seeds = [None] * 4
-    seeds[2 * c], seeds[2 * c + 1] = known
-    half = msg_corr[t][32 * d : 32 * d + 32]
-    seeds[2 * (1 - c) + d] = xor(xor(half, K[t + 64][d]), known[d])
-    p = 2 * (1 - c) + (1 - d)
-    A, B = msg_sums[t][:32], msg_sums[t][32:]
-    ab = [None] * 8
-    leaves = [bytes(32)] * 4
-    for x in range(4):
-        if x == p:
-            continue
-        a, b, v = tripling(seeds[x])
-        ab[2 * x], ab[2 * x + 1] = a, b
-        A, B = xor(A, a), xor(B, b)
-        leaves[x] = v
-    ab[2 * p], ab[2 * p + 1] = A, B
-    return leaves, p, pprf_hash(ab)
-
-
-punct = [punctured_tree(t, hashes, corrections, sums) for t in range(64)]
+punct = [punctured_tree(K, choice, t, hashes, corrections, sums) for t in range(64)]
 punct_record = (
     b"".join(hashes)
     + b"".join(h for _, _, h in punct)

@@ -2,7 +2,7 @@
 generators (this folder's gen_ote_vectors.py and the legacy ECDSA
 multiplication's gen_mul_vectors.py): BLAKE3 and ChaCha20 draws, the
 compact-encoding length prefix, GF(2^128)/GF(2^64) products, the PPRF tree
-PRGs and hash, and the extension's rows and row hash.
+PRGs and hash, the full and punctured trees, and the extension's rows and row hash.
 
 Importing it writes nothing.
 """
@@ -80,6 +80,53 @@ def tripling(seed):
 
 def pprf_hash(parts):
     return dk("VELTO PPRF ote-hash V0", b"".join(parts))
+
+
+# The 64 full trees of 4 leaves from 128 base-OT key pairs K[i] = (K_i0, K_i1):
+# every tree's leaves, and the tree message's hashes, corrections and sums.
+def full_trees(K):
+    full_leaves, hashes, corrections, sums = [], [], [], []
+    for t in range(64):
+        s0, s1 = doubling(K[t][0])
+        s2, s3 = doubling(K[t][1])
+        corrections.append(xor(xor(s0, s2), K[t + 64][0]) + xor(xor(s1, s3), K[t + 64][1]))
+        ab, leaves = [], []
+        A = bytes(32)
+        B = bytes(32)
+        for s in (s0, s1, s2, s3):
+            a, b, v = tripling(s)
+            ab += [a, b]
+            A, B = xor(A, a), xor(B, b)
+            leaves.append(v)
+        hashes.append(pprf_hash(ab))
+        sums.append(A + B)
+        full_leaves.append(leaves)
+    return full_leaves, hashes, corrections, sums
+
+
+# Punctured tree t from the receiver's keys K[i][choice[i]] and the tree
+# message: its leaves (zero at the punctured one), the punctured index and
+# the recomputed hash.
+def punctured_tree(K, choice, t, msg_hashes, msg_corr, msg_sums):
+    c, d = choice[t], choice[t + 64]
+    known = doubling(K[t][c])
+    seeds = [None] * 4
+    seeds[2 * c], seeds[2 * c + 1] = known
+    half = msg_corr[t][32 * d : 32 * d + 32]
+    seeds[2 * (1 - c) + d] = xor(xor(half, K[t + 64][d]), known[d])
+    p = 2 * (1 - c) + (1 - d)
+    A, B = msg_sums[t][:32], msg_sums[t][32:]
+    ab = [None] * 8
+    leaves = [bytes(32)] * 4
+    for x in range(4):
+        if x == p:
+            continue
+        a, b, v = tripling(seeds[x])
+        ab[2 * x], ab[2 * x + 1] = a, b
+        A, B = xor(A, a), xor(B, b)
+        leaves[x] = v
+    ab[2 * p], ab[2 * p + 1] = A, B
+    return leaves, p, pprf_hash(ab)
 
 
 # Row j of the extension: bit j of every tree's low and high plane, two bits
