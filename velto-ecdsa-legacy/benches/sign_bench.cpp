@@ -17,6 +17,7 @@
 #include "velto-ecdsa-legacy/sign/sign.hpp"
 #include "velto-ecdsa-legacy/sign/two_party_mul.hpp"
 #include "velto-ecdsa/tests/signing_session.hpp"
+#include "velto-mpc-infra/tests/executor_test_util.hpp"
 #include "velto-mpc-infra/transcript.hpp"
 #include "velto-ote/cote.hpp"
 
@@ -26,19 +27,13 @@ namespace asio = boost::asio;
 using namespace velto;
 using crypto::Scalar;
 using ecdsa::signing_test::PartyFn;
-using ecdsa::signing_test::pid;
 using ecdsa::signing_test::run_session;
+using velto::testing::ids_1_to;
 
 ecdsa::signing_test::SessionOptions one_thread() {
   ecdsa::signing_test::SessionOptions o;
   o.threads = 1;
   return o;
-}
-
-std::vector<PartyId> first_ids(std::uint16_t n) {
-  std::vector<PartyId> ids;
-  for (std::uint16_t i = 1; i <= n; ++i) ids.push_back(pid(i));
-  return ids;
 }
 
 template <class R>
@@ -57,7 +52,7 @@ void BM_SetupPairV4(benchmark::State& state) {
   const PartyFn<bool> fn = [](ProtocolExecutor root, std::size_t) { return setup_party(std::move(root)); };
   ecdsa::signing_test::SessionOutcome<bool> last;
   for (auto _ : state) {
-    last = run_session(first_ids(2), fn, one_thread());
+    last = run_session(ids_1_to(2), fn, one_thread());
     for (const auto& p : last.parties) {
       if (!p.result) state.SkipWithError("set-up failed");
     }
@@ -131,7 +126,7 @@ void BM_SignV4(benchmark::State& state) {
   };
   ecdsa::signing_test::SessionOutcome<Out> last;
   for (auto _ : state) {
-    last = run_session(first_ids(n), fn, one_thread());
+    last = run_session(ids_1_to(n), fn, one_thread());
     for (const auto& p : last.parties) {
       if (!p.result) state.SkipWithError(p.result.error()->display().c_str());
     }

@@ -1,12 +1,5 @@
 #include "velto-ecdsa-legacy/sign/modular_inverse.hpp"
 
-// GCC 12 inlines Asio's coroutine-frame allocation into the coroutines below
-// and then reports the matching deallocation as a mismatched delete: a false
-// positive of the compiler, silenced for this file only.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 #include <algorithm>
 #include <array>
 #include <utility>

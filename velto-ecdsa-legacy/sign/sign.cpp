@@ -1,12 +1,5 @@
 #include "velto-ecdsa-legacy/sign/sign.hpp"
 
-// GCC 12 inlines Asio's coroutine-frame allocation into the coroutines below
-// and then reports the matching deallocation as a mismatched delete: a false
-// positive of the compiler, silenced for this file only.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 #include <array>
 #include <utility>
 #include <vector>
@@ -47,11 +40,8 @@ asio::awaitable<std::expected<std::vector<Scalar>, ot::OtError>> key_step(PairRe
 // The standard verification over m: x(m·s^-1·G + r·s^-1·PK) mod n = r.
 bool verifies(const Scalar& r, const Scalar& s, const Scalar& m, const Point& public_key) {
   if (r.is_zero() || s.is_zero() || public_key.is_identity()) return false;
-  const auto encoded = pubkey_to_uncompressed(public_key);
-  const auto read_back = Point::from_sec1_strict(encoded);
-  if (!read_back) return false;
   const Scalar s_inv = s.invert_vartime();
-  const Point p = Point::base_mul(m * s_inv) + *read_back * (r * s_inv);
+  const Point p = Point::base_mul(m * s_inv) + public_key * (r * s_inv);
   if (p.is_identity()) return false;
   return Scalar::from_bytes_reduced(p.x_bytes()) == r;
 }

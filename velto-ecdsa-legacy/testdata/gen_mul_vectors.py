@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Reference values for the version 1.1.0 two-party multiplication from its
 extension's first message on, computed once with plain Python integers and
-the PyPI blake3 and pycryptodome packages.
+the PyPI blake3 and pycryptodome packages (the OT-extension pieces from
+velto-ote/testdata/ote_reference.py).
 
 From fixed PPRF trees (built here from made-up base-OT keys), a fixed
 executor tag and fixed draws, it runs both sides of one preprocessing with
@@ -17,9 +18,12 @@ Run: /work/main/.venv/bin/python gen_mul_vectors.py
 """
 
 import os
+import sys
 
 import blake3
-from Crypto.Cipher import ChaCha20
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "velto-ote", "testdata"))
+from ote_reference import chacha_stream, dk, full_trees, gf64, gf128, keyed, le, punctured_tree, row, row_hash, varint  # noqa: E402
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mul_vectors.txt")
 N = 0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141
@@ -31,67 +35,13 @@ def emit(name, value):
     lines.append(f"{name} {bytes(value).hex()}")
 
 
-def dk(context, data, length=32, seek=0):
-    return blake3.blake3(data, derive_key_context=context).digest(length=length, seek=seek)
-
-
-def keyed(key, data, length=32, seek=0):
-    return blake3.blake3(data, key=key).digest(length=length, seek=seek)
-
-
-def xor(a, b):
-    return bytes(x ^ y for x, y in zip(a, b))
-
-
-def le(b):
-    return int.from_bytes(b, "little")
-
-
 def be32(v):
     return v.to_bytes(32, "big")
-
-
-def varint(n):
-    if n <= 251:
-        return bytes([n])
-    for k, marker in ((1, 0xFC), (2, 0xFD), (3, 0xFE), (4, 0xFF)):
-        if n < 1 << (8 * k):
-            return bytes([marker]) + n.to_bytes(k, "little")
-    raise ValueError(n)
-
-
-def clmul(a, b):
-    r = 0
-    while b:
-        if b & 1:
-            r ^= a
-        a <<= 1
-        b >>= 1
-    return r
-
-
-def reduce(p, bits, poly):
-    for i in range(p.bit_length() - 1, bits - 1, -1):
-        if (p >> i) & 1:
-            p ^= poly << (i - bits)
-    return p
-
-
-def gf128(a, b):
-    return reduce(clmul(a, b), 128, (1 << 128) | 0x87)
-
-
-def gf64(a, b):
-    return reduce(clmul(a, b), 64, (1 << 64) | 0x1B)
 
 
 def reduce_once(b):
     v = int.from_bytes(b, "big")
     return v - N if v >= N else v
-
-
-def chacha_stream(key, n):
-    return ChaCha20.new(key=key, nonce=bytes(12)).encrypt(bytes(n))
 
 
 # ---------------------------------------------------------------- set-up records
@@ -100,55 +50,8 @@ K = [[dk("test mul base ot keys", bytes([i, b])) for b in (0, 1)] for i in range
 choice = [dk("test mul base ot choices", bytes([i]))[0] & 1 for i in range(128)]
 setup_hash = dk("test mul setup transcript", b"")
 
-
-def doubling(seed):
-    out = dk("VELTO ote-length doubling prg-v0", seed, 64)
-    return out[:32], out[32:]
-
-
-def tripling(seed):
-    out = dk("VELTO ote-length tripling prg-v0", seed, 96)
-    return out[:32], out[32:64], out[64:]
-
-
-def pprf_hash(parts):
-    return dk("VELTO PPRF ote-hash V0", b"".join(parts))
-
-
-full_leaves, hashes, corrections, sums = [], [], [], []
-for t in range(64):
-    L0, R0 = doubling(K[t][0])
-    L1, R1 = doubling(K[t][1])
-    corrections.append(xor(xor(L0, L1), K[t + 64][0]) + xor(xor(R0, R1), K[t + 64][1]))
-    parts, leaves, S, U = [], [], bytes(32), bytes(32)
-    for leaf in (L0, R0, L1, R1):
-        X, Z, V = tripling(leaf)
-        parts += [X, Z]
-        S, U = xor(S, X), xor(U, Z)
-        leaves.append(V)
-    hashes.append(pprf_hash(parts))
-    sums.append(S + U)
-    full_leaves.append(leaves)
-
-punct = []
-for t in range(64):
-    b, b2 = choice[t], choice[t + 64]
-    L, R = doubling(K[t][b])
-    nodes = [None] * 4
-    nodes[2 * b], nodes[2 * b + 1] = L, R
-    nodes[2 * (1 - b) + b2] = xor(xor(K[t + 64][b2], corrections[t][32 * b2 : 32 * b2 + 32]), (L, R)[b2])
-    p = 2 * (1 - b) + (1 - b2)
-    S, U = sums[t][:32], sums[t][32:]
-    parts, leaves = [None] * 8, [bytes(32)] * 4
-    for j in range(4):
-        if j == p:
-            continue
-        X, Z, V = tripling(nodes[j])
-        parts[2 * j], parts[2 * j + 1] = X, Z
-        S, U = xor(S, X), xor(U, Z)
-        leaves[j] = V
-    parts[2 * p], parts[2 * p + 1] = S, U
-    punct.append((leaves, p, pprf_hash(parts)))
+full_leaves, hashes, corrections, sums = full_trees(K)
+punct = [punctured_tree(K, choice, t, hashes, corrections, sums) for t in range(64)]
 P = [p for _, p, _ in punct]
 assert sorted(set(P)) == [0, 1, 2, 3]
 assert all(punct[t][2] == hashes[t] for t in range(64))
@@ -257,17 +160,6 @@ emit("message2", message2)
 emit("message3", message3)
 
 # ---------------------------------------------------------------- random-OT keys
-
-
-def row(lo, hi, k):
-    value = 0
-    for t in range(64):
-        value |= (((lo[t] >> k) & 1) | (((hi[t] >> k) & 1) << 1)) << (2 * t)
-    return value
-
-
-def row_hash(value, k):
-    return keyed(bytes(32), value.to_bytes(16, "little"), 16, 64 * (k // 1024))
 
 
 Kh = le(chacha_stream(hash_key, 16))

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reference values for the PPRF trees and OT extensions, computed once with
-plain Python integers and the PyPI blake3 and pycryptodome packages.
+plain Python integers and the PyPI blake3 and pycryptodome packages (the
+shared pieces in ote_reference.py).
 
 Writes ote_vectors.txt next to this script: one "name hex" pair per line.
 The tests read that file; they never run this script.
@@ -11,7 +12,8 @@ Run: /work/main/.venv/bin/python gen_ote_vectors.py
 import os
 
 import blake3
-from Crypto.Cipher import ChaCha20
+
+from ote_reference import chacha_stream, dk, full_trees, gf64, gf128, keyed, le, punctured_tree, row, row_hash, varint
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ote_vectors.txt")
 lines = []
@@ -21,58 +23,6 @@ def emit(name, value):
     if isinstance(value, int):
         raise TypeError(name)
     lines.append(f"{name} {bytes(value).hex()}")
-
-
-def dk(context, data, length=32, seek=0):
-    return blake3.blake3(data, derive_key_context=context).digest(length=length, seek=seek)
-
-
-def keyed(key, data, length=32, seek=0):
-    return blake3.blake3(data, key=key).digest(length=length, seek=seek)
-
-
-def xor(a, b):
-    return bytes(x ^ y for x, y in zip(a, b))
-
-
-def le(b):
-    return int.from_bytes(b, "little")
-
-
-def varint(n):
-    if n <= 251:
-        return bytes([n])
-    for k, marker in ((1, 0xFC), (2, 0xFD), (3, 0xFE), (4, 0xFF)):
-        if n < 1 << (8 * k):
-            return bytes([marker]) + n.to_bytes(k, "little")
-    raise ValueError(n)
-
-
-# GF(2^128) modulo x^128 + x^7 + x^2 + x + 1 and GF(2^64) modulo
-# x^64 + x^4 + x^3 + x + 1, bit i the coefficient of x^i.
-def clmul(a, b):
-    r = 0
-    while b:
-        if b & 1:
-            r ^= a
-        a <<= 1
-        b >>= 1
-    return r
-
-
-def reduce(p, bits, poly):
-    for i in range(p.bit_length() - 1, bits - 1, -1):
-        if (p >> i) & 1:
-            p ^= poly << (i - bits)
-    return p
-
-
-def gf128(a, b):
-    return reduce(clmul(a, b), 128, (1 << 128) | 0x87)
-
-
-def gf64(a, b):
-    return reduce(clmul(a, b), 64, (1 << 64) | 0x1B)
 
 
 # ---------------------------------------------------------------- base OTs
@@ -88,39 +38,9 @@ emit("base_ot_receiver", b"".join(K[i][choice[i]] + bytes([choice[i]]) for i in 
 emit("batch_key", batch_key)
 
 
-def doubling(seed):
-    out = dk("VELTO ote-length doubling prg-v0", seed, 64)
-    return out[:32], out[32:]
-
-
-def tripling(seed):
-    out = dk("VELTO ote-length tripling prg-v0", seed, 96)
-    return out[:32], out[32:64], out[64:]
-
-
-def pprf_hash(ab):
-    return dk("VELTO PPRF ote-hash V0", b"".join(ab))
-
-
 # ---------------------------------------------------------------- full trees
 
-full_leaves = []
-hashes, corrections, sums = [], [], []
-for t in range(64):
-    s0, s1 = doubling(K[t][0])
-    s2, s3 = doubling(K[t][1])
-    corrections.append(xor(xor(s0, s2), K[t + 64][0]) + xor(xor(s1, s3), K[t + 64][1]))
-    ab, leaves = [], []
-    A = bytes(32)
-    B = bytes(32)
-    for s in (s0, s1, s2, s3):
-        a, b, v = tripling(s)
-        ab += [a, b]
-        A, B = xor(A, a), xor(B, b)
-        leaves.append(v)
-    hashes.append(pprf_hash(ab))
-    sums.append(A + B)
-    full_leaves.append(leaves)
+full_leaves, hashes, corrections, sums = full_trees(K)
 
 message = b"".join(hashes) + b"".join(corrections) + b"".join(sums)
 assert len(message) == 10240
@@ -130,30 +50,7 @@ emit("full_trees", full_record)
 
 # ---------------------------------------------------------------- punctured
 
-
-def punctured_tree(t, msg_hashes, msg_corr, msg_sums):
-    c, d = choice[t], choice[t + 64]
-    known = doubling(K[t][c])
-    seeds = [None] * 4
-    seeds[2 * c], seeds[2 * c + 1] = known
-    half = msg_corr[t][32 * d : 32 * d + 32]
-    seeds[2 * (1 - c) + d] = xor(xor(half, K[t + 64][d]), known[d])
-    p = 2 * (1 - c) + (1 - d)
-    A, B = msg_sums[t][:32], msg_sums[t][32:]
-    ab = [None] * 8
-    leaves = [bytes(32)] * 4
-    for x in range(4):
-        if x == p:
-            continue
-        a, b, v = tripling(seeds[x])
-        ab[2 * x], ab[2 * x + 1] = a, b
-        A, B = xor(A, a), xor(B, b)
-        leaves[x] = v
-    ab[2 * p], ab[2 * p + 1] = A, B
-    return leaves, p, pprf_hash(ab)
-
-
-punct = [punctured_tree(t, hashes, corrections, sums) for t in range(64)]
+punct = [punctured_tree(K, choice, t, hashes, corrections, sums) for t in range(64)]
 punct_record = (
     b"".join(hashes)
     + b"".join(h for _, _, h in punct)
@@ -200,13 +97,6 @@ def punctured_vole(tag, rows):
     return lows, highs
 
 
-def row(lows, highs, j):
-    v = 0
-    for t in range(64):
-        v |= (((lows[t] >> j) & 1) | (((highs[t] >> j) & 1) << 1)) << (2 * t)
-    return v
-
-
 def interleave(s0, s1, n):
     v = 0
     for e in range(n):
@@ -226,10 +116,6 @@ def delta():
 
 
 # ---------------------------------------------------------------- rote
-
-
-def row_hash(value, j):
-    return keyed(bytes(32), value.to_bytes(16, "little"), 16, 64 * (j // 1024))
 
 
 def rote_vectors(name, tag, ell):
@@ -306,10 +192,6 @@ rote_vectors("rote512", dk("test rote tag", b"512"), 512)
 rote_vectors("rote200", dk("test rote tag", b"200"), 200)
 
 # ---------------------------------------------------------------- cote
-
-
-def chacha_stream(key, n):
-    return ChaCha20.new(key=key, nonce=bytes(12)).encrypt(bytes(n))
 
 
 def cote_challenges(key, n):
