@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -152,18 +151,13 @@ bool is_connection_end(const error_code& ec) {
 // The TLS client context of every relay connection: one per process, shared
 // by the streams (OpenSSL contexts are safe to share once configured). It
 // keeps no client sessions, so every connection makes a full handshake as
-// before. A new one is made when the shared trust store is replaced (test
-// binaries whose test root appears after a first connection).
+// before.
 std::shared_ptr<ssl::context> shared_tls_client_context() {
-  static std::mutex mutex;
-  static std::shared_ptr<ssl::context> ctx;
-  const server_tools::X509StorePtr store = server_tools::shared_trust_store();
-  std::lock_guard lock(mutex);
-  if (!ctx || SSL_CTX_get_cert_store(ctx->native_handle()) != store.get()) {
+  static const std::shared_ptr<ssl::context> ctx = [] {
     auto fresh = std::make_shared<ssl::context>(ssl::context::tls_client);
     server_tools::configure_tls_client(fresh->native_handle());
-    ctx = std::move(fresh);
-  }
+    return fresh;
+  }();
   return ctx;
 }
 

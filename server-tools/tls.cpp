@@ -50,36 +50,21 @@ const std::vector<X509Ptr>& compiled_roots() {
 std::string_view compiled_root_pem() noexcept { return detail::kCompiledRootPem; }
 std::size_t compiled_root_count() noexcept { return detail::kCompiledRootCount; }
 
-namespace {
-
-std::string_view extra_root_pem() {
-  return &test_seam::extra_trusted_root_pem != nullptr ? test_seam::extra_trusted_root_pem() : std::string_view();
-}
-
-X509StorePtr build_trust_store(std::string_view extra_pem) {
+X509StorePtr new_trust_store() {
   X509StorePtr store(X509_STORE_new());
   if (!store) panic("out of memory building the trust store");
   for (const auto& cert : compiled_roots()) X509_STORE_add_cert(store.get(), cert.get());
-  for (const auto& cert : parse_pem_certificates(extra_pem)) X509_STORE_add_cert(store.get(), cert.get());
+  if (&test_seam::extra_trusted_root_pem != nullptr) {
+    for (const auto& cert : parse_pem_certificates(test_seam::extra_trusted_root_pem()))
+      X509_STORE_add_cert(store.get(), cert.get());
+  }
   ERR_clear_error();  // a duplicate certificate is reported but harmless
   return store;
 }
 
-}  // namespace
-
-X509StorePtr new_trust_store() { return build_trust_store(extra_root_pem()); }
-
 X509StorePtr shared_trust_store() {
-  static std::mutex mutex;
-  static X509StorePtr store;
-  static std::string built_with;  // the extra root the store holds
-  std::lock_guard lock(mutex);
-  const std::string_view extra = extra_root_pem();
-  if (!store || extra != built_with) {
-    // Contexts that took the old store keep their own references to it.
-    store = build_trust_store(extra);
-    built_with = std::string(extra);
-  }
+  // Built once (the extra root of a test binary is fixed for its life).
+  static const X509StorePtr store = new_trust_store();
   if (X509_STORE_up_ref(store.get()) != 1) panic("the shared trust store refused a reference");
   return X509StorePtr(store.get());
 }

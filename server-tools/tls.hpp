@@ -38,8 +38,7 @@ X509StorePtr new_trust_store();
 
 // The same roots in one store per process, built on first use and shared by
 // every connection (stores are only read once built); each call hands out a
-// reference of its own. Test binaries get a new store when their test root
-// changes (it is made on first use of the test certificates).
+// reference of its own.
 X509StorePtr shared_trust_store();
 
 // Prepares an OpenSSL client context for the relay: TLS 1.2 or 1.3, peer

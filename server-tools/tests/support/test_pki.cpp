@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string_view>
 
@@ -12,16 +11,10 @@
 
 namespace velto::server_tools {
 
-namespace {
-std::mutex g_mutex;
-std::string g_extra_root;
-}  // namespace
-
-// The trust seam of tls.hpp: this process trusts the test CA.
-std::string_view test_seam::extra_trusted_root_pem() {
-  std::lock_guard lock(g_mutex);
-  return g_extra_root;
-}
+// The trust seam of tls.hpp: this process trusts the test CA, made here on
+// the first look at the trust roots if no test has made it yet (the text
+// lives as long as the process).
+std::string_view test_seam::extra_trusted_root_pem() { return testing::test_pki().ca_pem; }
 
 namespace testing {
 
@@ -81,10 +74,6 @@ TestPki create() {
   pki.trusted = make_server(pki.dir, "ca", "server");
   pki.untrusted = make_server(pki.dir, "other-ca", "other-server");
   pki.ca_pem = read_file(pki.dir + "/ca.crt");
-  {
-    std::lock_guard lock(g_mutex);
-    g_extra_root = pki.ca_pem;
-  }
   return pki;
 }
 
