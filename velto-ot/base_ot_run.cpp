@@ -1,8 +1,11 @@
 #include "velto-ot/base_ot_run.hpp"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstddef>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
@@ -30,6 +33,39 @@ asio::thread_pool& ladder_pool() {
   return *pool;
 }
 
+// The pool jobs of one execution context that have not yet handed their
+// completion back to it. The context's shutdown waits for them: a job never
+// posts to a context that is gone, and never runs while the task frame it
+// refers to is destroyed (a completion it posted is destroyed with the
+// context's other pending handlers). The jobs are short computations.
+class PendingPoolJobs final : public asio::execution_context::service {
+ public:
+  static inline asio::execution_context::id id;
+  explicit PendingPoolJobs(asio::execution_context& ctx) : service(ctx) {}
+
+  void begin() {
+    const std::lock_guard lock(mutex_);
+    ++count_;
+  }
+  void end() {
+    {
+      const std::lock_guard lock(mutex_);
+      --count_;
+    }
+    idle_.notify_all();
+  }
+
+ private:
+  void shutdown() override {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return count_ == 0; });
+  }
+
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  std::size_t count_ = 0;
+};
+
 // Runs f on the ladder pool and resumes the awaiting task on its own
 // executor with the result; a panic inside f reaches the task as if f had
 // run there. The task's other branches run meanwhile. The wait ignores
@@ -44,13 +80,21 @@ asio::awaitable<std::invoke_result_t<F&>> off_task(F f) {
   auto initiate = [&f, &result, &thrown](auto handler) {
     // Keeps the task's executor from running out of work while f runs.
     auto home = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
-    asio::post(ladder_pool(), [&f, &result, &thrown, home, handler = std::move(handler)]() mutable {
+    PendingPoolJobs& pending = asio::use_service<PendingPoolJobs>(asio::query(home, asio::execution::context));
+    pending.begin();
+    asio::post(ladder_pool(), [&f, &result, &thrown, &pending, home, handler = std::move(handler)]() mutable {
       try {
         result.emplace(f());
       } catch (...) {
         thrown = std::current_exception();
       }
-      asio::post(home, std::move(handler));
+      {
+        // The executor and its work count are released before the context
+        // may go.
+        auto to = std::move(home);
+        asio::post(to, std::move(handler));
+      }
+      pending.end();
     });
   };
   co_await asio::async_initiate<const asio::use_awaitable_t<>&, void()>(std::move(initiate), asio::use_awaitable);

@@ -304,6 +304,37 @@ TEST(BaseOtRun, SidesEqualThePureComputation) {
 }
 
 // The sender's failures for what the peer sends, and for a lost manager.
+// A context that goes away while a side's ladders are still running on the
+// pool (a runtime shut down under a waiting task) first lets them finish and
+// then destroys the waiting task with its other pending work: the task's
+// frame is gone once the context is, and nothing is handed to the context
+// after it.
+TEST(BaseOtRun, AContextThatGoesAwayWaitsForTheLaddersInFlight) {
+  // Counts the end of the frame that holds it.
+  struct Guard {
+    std::shared_ptr<int> released;
+    ~Guard() { ++*released; }
+  };
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    Scripted side = Scripted::open(2, 1);
+    auto released = std::make_shared<int>(0);
+    {
+      asio::io_context ctx;
+      auto run = [](PeerExecutor& executor, std::shared_ptr<int> count) -> asio::awaitable<void> {
+        const Guard guard{std::move(count)};
+        (void)co_await base_ot_receiver(executor);
+      };
+      asio::co_spawn(ctx, run(*side.executor, released), asio::detached);
+      // Runs the start only: the draws are taken and the ladders handed to
+      // the pool; their completion, once back, is never run.
+      ctx.poll_one();
+      EXPECT_EQ(*released, 0);
+    }
+    EXPECT_EQ(*released, 1);
+  }
+}
+
 TEST(BaseOtRun, SenderFailures) {
   const crypto::Bytes good = honest_receiver_payload();
   crypto::Bytes truncated = good;
